@@ -1,0 +1,187 @@
+#include "formmain.h"
+
+#include "commlog.h"
+#include "error.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <cstdio>
+
+namespace hexline {
+
+namespace {
+
+// Positions and sizes are designed in twips; 15 twips make one pixel at 96 dots per inch.
+QRect twips(int left, int top, int width, int height)
+{
+    return {left / 15, top / 15, width / 15, height / 15};
+}
+
+template <typename Widget>
+Widget* make(QWidget* parent, const char* name, const QRect& geometry)
+{
+    auto* w = new Widget(parent);
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(geometry);
+    return w;
+}
+
+QLineEdit* field(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+{
+    auto* f = make<QLineEdit>(parent, name, geometry);
+    f->setText(text);
+    return f;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
+{
+    auto* b = make<QPushButton>(parent, name, geometry);
+    b->setText(caption);
+    // Enter and Escape in a field must run nothing.
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+}
+
+QListView* list(QWidget* parent, const char* name, EventList* model, const QRect& geometry)
+{
+    auto* v = make<QListView>(parent, name, geometry);
+    v->setModel(model);
+    v->setUniformItemSizes(true);
+    v->setSelectionMode(QAbstractItemView::SingleSelection);
+    v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    v->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    v->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    return v;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
+{
+    auto* l = make<QLabel>(parent, name, geometry);
+    l->setTextFormat(Qt::PlainText); // received text is shown as it is, never as markup
+    l->setText(caption);
+    return l;
+}
+
+QLabel* liveLabel(QWidget* parent, const char* name, const QRect& geometry)
+{
+    auto* l = label(parent, name, QString(), geometry);
+    // The look of a text field: window background and window text colours.
+    l->setAutoFillBackground(true);
+    l->setBackgroundRole(QPalette::Base);
+    l->setForegroundRole(QPalette::Text);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return l;
+}
+
+} // namespace
+
+FormMain::FormMain(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      receiver_({textList_, valueList_}, *this), logPath_(defaultLogPath())
+{
+    setObjectName(QStringLiteral("frmMAIN"));
+    setWindowTitle(QStringLiteral("Form1"));
+    setFixedSize(16350 / 15, 7680 / 15);
+
+    txtEND = field(this, "txtEND", QStringLiteral("0D"), twips(5220, 30, 405, 285));
+    List1 = list(this, "List1", &textList_, twips(60, 750, 8055, 6105));
+    Command2 = button(this, "Command2", QStringLiteral("Open"), twips(1230, 60, 735, 315));
+    Command3 = button(this, "Command3", QStringLiteral("Close"), twips(1230, 420, 735, 315));
+    txtPORT = field(this, "txtPORT", QStringLiteral("1"), twips(570, 60, 465, 285));
+    txtMODE = field(this, "txtMODE", QStringLiteral("t"), twips(570, 360, 465, 285));
+    Label1[0] = label(this, "Label1", QStringLiteral("Port"), twips(90, 120, 465, 225));
+    Label1[1] = label(this, "Label1", QStringLiteral("Mode"), twips(90, 390, 465, 225));
+    Label1[0]->setProperty("index", 0);
+    Label1[1]->setProperty("index", 1);
+    Label1[1]->setToolTip(QStringLiteral("(t)ext mode , (b)inary mode"));
+    Label2 = liveLabel(this, "Label2", twips(90, 6960, 8025, 525));
+    Command4 = button(this, "Command4", QStringLiteral("Log"), twips(6480, 270, 675, 315));
+    Label3 = liveLabel(this, "Label3", twips(8220, 6960, 8025, 525));
+    txtSETUP = field(this, "txtSETUP", QStringLiteral("9600,N,8,1"), twips(2250, 30, 2415, 285));
+    List2 = list(this, "List2", &valueList_, twips(8190, 750, 8055, 6105));
+
+    Command3->setEnabled(false);
+
+    QWidget* order[] = {txtEND, List1, Command2, Command3, txtPORT, txtMODE, Command4, txtSETUP, List2};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    setTabOrder(List2, txtEND);
+    txtEND->setFocus();
+
+    connect(Command2, &QPushButton::clicked, this, &FormMain::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &FormMain::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &FormMain::Command4_Click);
+    connect(&Comm1, &SerialComm::OnComm, this, &FormMain::Comm1_OnComm);
+    connect(&Comm1, &SerialComm::deviceFailed, this, &FormMain::showFailure);
+}
+
+FormMain::~FormMain() = default;
+
+PortControls FormMain::portControls() const
+{
+    return {txtPORT, txtSETUP, txtMODE, txtEND, Command2, Command3};
+}
+
+void FormMain::Command2_Click()
+{
+    run("Open", [this] { openPort(portControls(), Comm1, lists(), TermValue); });
+}
+
+void FormMain::Command3_Click()
+{
+    run("Close", [this] { closePort(portControls(), Comm1, lists()); });
+}
+
+void FormMain::Command4_Click()
+{
+    run("Log", [this] { appendLog(logPath_, txtMODE->text(), txtEND->text(), lists()); });
+}
+
+void FormMain::Comm1_OnComm()
+{
+    run("Receive", [this] { receiver_.onComm(Comm1.CommEvent(), TermValue, [this] { return Comm1.Input(); }); });
+}
+
+void FormMain::showTails(const QString& textTail, const QString& valueTail)
+{
+    // Painted now, inside the handler, so that the labels stay live during a long receive event.
+    Label2->setText(textTail);
+    Label2->repaint();
+    Label3->setText(valueTail);
+    Label3->repaint();
+}
+
+void FormMain::run(const char* operation, const std::function<void()>& handler)
+{
+    // A handler stops at its failing step and keeps what it did before; the failure is shown
+    // once it has returned, and the program goes on.
+    QString message;
+    try {
+        handler();
+        return;
+    } catch (const Error& e) {
+        message = QStringLiteral("%1 failed: %2").arg(QLatin1String(operation), e.message());
+    } catch (const std::exception& e) {
+        message = QStringLiteral("%1 failed: %2").arg(QLatin1String(operation), QString::fromLocal8Bit(e.what()));
+    }
+    showFailure(message);
+}
+
+void FormMain::showFailure(const QString& message)
+{
+    std::fprintf(stderr, "hexline: %s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    // Non-blocking: no nested event loop, so no receive event runs in the middle of a handler.
+    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    Q_EMIT failureShown(message);
+}
+
+} // namespace hexline

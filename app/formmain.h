@@ -1,0 +1,75 @@
+#pragma once
+
+#include "eventlist.h"
+#include "livetails.h"
+#include "pairedlists.h"
+#include "portcontrol.h"
+#include "receiveprocessor.h"
+#include "serialcomm.h"
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+class QLabel;
+class QLineEdit;
+class QListView;
+class QPushButton;
+
+namespace hexline {
+
+// The one window, frmMAIN: the fields, buttons, lists and labels at their design places, the
+// serial component Comm1 and TermValue. It routes four events (Open, Close, Log and the
+// communication event) and is the one place where a failure is caught and shown.
+class FormMain : public QWidget, private LiveTails {
+    Q_OBJECT
+public:
+    explicit FormMain(QWidget* parent = nullptr);
+    ~FormMain() override;
+
+    // Where Log appends; the platform's fixed place unless a test says otherwise.
+    void setLogPath(const QString& path) { logPath_ = path; }
+    const QString& logPath() const { return logPath_; }
+
+    QLineEdit* txtEND;
+    QListView* List1;
+    QPushButton* Command2;
+    QPushButton* Command3;
+    QLineEdit* txtPORT;
+    QLineEdit* txtMODE;
+    std::array<QLabel*, 2> Label1;
+    QLabel* Label2;
+    QPushButton* Command4;
+    QLabel* Label3;
+    QLineEdit* txtSETUP;
+    QListView* List2;
+
+    SerialComm Comm1;
+    qint16 TermValue = 0;
+
+    EventList& textList() { return textList_; }
+    EventList& valueList() { return valueList_; }
+    PairedLists lists() { return {textList_, valueList_}; }
+
+Q_SIGNALS:
+    // A failure was shown to the user (tests watch this instead of the message box).
+    void failureShown(const QString& message);
+
+private:
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Comm1_OnComm();
+    void showTails(const QString& textTail, const QString& valueTail) override;
+    void run(const char* operation, const std::function<void()>& handler);
+    void showFailure(const QString& message);
+    PortControls portControls() const;
+
+    EventList textList_;
+    EventList valueList_;
+    ReceiveProcessor receiver_;
+    QString logPath_;
+};
+
+} // namespace hexline

@@ -1,0 +1,94 @@
+#include "commlog.h"
+
+#include "error.h"
+#include "eventlist.h"
+#include "pairedlists.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace hexline {
+
+namespace {
+
+constexpr char kSeparator[] = "-------------------------------------------------"; // 49 hyphens
+constexpr char kPairJoin[] = " ----- ";
+constexpr char kLineEnd[] = "\r\n";
+
+[[noreturn]] void fail(const QString& path, const QString& what, const QString& why)
+{
+    throw Error(QStringLiteral("%1 %2: %3. Both lists are unchanged.").arg(QDir::toNativeSeparators(path), what, why));
+}
+
+// Makes the written block durable. Devices and pipes that cannot be synced have nothing to lose.
+bool syncToDisk(QFile& file, QString& why)
+{
+#ifdef Q_OS_UNIX
+    if (::fsync(file.handle()) == 0 || errno == EINVAL || errno == EROFS)
+        return true;
+    why = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+#else
+    Q_UNUSED(file);
+    Q_UNUSED(why);
+    return true;
+#endif
+}
+
+} // namespace
+
+QString defaultLogPath()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("c:\\commlog.txt");
+#else
+    return QDir::homePath() + QStringLiteral("/commlog.txt");
+#endif
+}
+
+QByteArray formatLogBlock(const QString& modeText, const QString& termText, const PairedLists& lists)
+{
+    QByteArray block;
+    const auto line = [&block](const QByteArray& text) {
+        block += text;
+        block += kLineEnd;
+    };
+    line(kSeparator);
+    line("Mode:" + modeText.toLocal8Bit());
+    line("Term:" + termText.toLocal8Bit());
+    line(kSeparator);
+    // The count is read once; entry i of the text list belongs to entry i of the value list.
+    const int count = lists.text.count();
+    for (int i = 0; i < count; ++i) {
+        const QString value = i < lists.values.count() ? lists.values.entryAt(i) : QString();
+        line(lists.text.entryAt(i).toLocal8Bit() + kPairJoin + value.toLocal8Bit());
+    }
+    return block;
+}
+
+void appendLog(const QString& path, const QString& modeText, const QString& termText, PairedLists lists)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        fail(path, QStringLiteral("cannot be opened for appending"), file.errorString());
+
+    const QByteArray block = formatLogBlock(modeText, termText, lists);
+    QString why;
+    if (file.write(block) != block.size())
+        fail(path, QStringLiteral("cannot be written"), file.errorString());
+    if (!syncToDisk(file, why))
+        fail(path, QStringLiteral("cannot be synced to the disk"), why);
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        fail(path, QStringLiteral("cannot be closed"), file.errorString());
+
+    lists.clear();
+}
+
+} // namespace hexline

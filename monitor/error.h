@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <stdexcept>
+
+namespace hexline {
+
+// The one failure type of the program. A failing step throws it with a message meant for the
+// user; only the window catches it, so a handler stops where it failed and keeps what it did.
+class Error : public std::runtime_error {
+public:
+    explicit Error(const QString& message);
+    const QString& message() const noexcept { return message_; }
+
+private:
+    QString message_;
+};
+
+// Text typed by the user, quoted for a message: control characters made visible and a long
+// text shortened, so that a message stays one readable line.
+QString quoted(const QString& text);
+
+} // namespace hexline

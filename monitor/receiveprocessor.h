@@ -1,0 +1,77 @@
+#pragma once
+
+#include "pairedlists.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QVariant>
+
+namespace hexline {
+
+class LiveTails;
+
+// Turns one receive event's input into text lines and value lines. Every character is read as
+// one hexadecimal digit; a digit equal to the termination value ends the line, anything else
+// joins it, and a line longer than 200 characters is broken off. Ended and broken lines go to
+// the top of both lists; a line still open when the input runs out is dropped, its tail staying
+// on the live labels.
+class ReceiveProcessor {
+public:
+    static constexpr qint16 kReceiveEvent = 2;
+    static constexpr qsizetype kTextTail = 30;
+    static constexpr qsizetype kValueTail = 50;
+    static constexpr qsizetype kBreakLength = 200; // a line longer than this is broken off
+    static constexpr int kRepaintIntervalMs = 16;
+
+    ReceiveProcessor(PairedLists lists, LiveTails& tails);
+
+    // One communication event: any code but a receive event is ignored; otherwise the input
+    // is read once, by calling readInput, and walked.
+    template <typename ReadInput>
+    void onComm(qint16 commEvent, qint16 termValue, ReadInput&& readInput)
+    {
+        if (commEvent != kReceiveEvent)
+            return;
+        process(readInput(), termValue);
+    }
+
+    // A QString is text-mode input (one character each); a QByteArray is binary-mode input,
+    // taken as 16-bit characters made of byte pairs, low byte first.
+    void process(const QVariant& received, qint16 termValue);
+    void process(QStringView received, qint16 termValue);
+    void process(const QByteArray& received, qint16 termValue);
+
+    // Characters walked since construction, terminators included.
+    qint64 charactersProcessed() const { return processed_; }
+
+private:
+    template <typename CharAt>
+    void walk(qsizetype n, const CharAt& charAt, qint16 termValue);
+    void append(char16_t visible, int digit);
+    void endLine(QString textEntry, QString valueEntry);
+    void showTails();
+
+    PairedLists lists_;
+    LiveTails& tails_;
+    // Working lines, emptied at the start of every event; kept as members only so that their
+    // buffers are reused instead of allocated per event.
+    QString lineText_;
+    QString lineValues_;
+    // What the labels should show: the live lines, or the last line that ended after the most
+    // recent caption change.
+    QString endedText_;
+    QString endedValues_;
+    bool captionFromEnded_ = false;
+    bool captionDirty_ = false;
+    QElapsedTimer sinceRepaint_;
+    qint64 processed_ = 0;
+};
+
+// The stand-in that a received character shows as in a line: control characters as their
+// visible pictures, C1 controls and unpaired surrogates as the replacement character.
+char16_t visibleCharacter(char16_t c, bool pairedSurrogate);
+
+// The value of c as one hexadecimal digit, or -1 when it is none.
+int hexDigitValue(char16_t c);
+
+} // namespace hexline

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace hexline::ports {
+
+// Port numbers name devices by one fixed rule:
+//  1. an entry comN (a symbolic link or a device node) in the port directory names port N;
+//  2. otherwise, on Linux, ports 1-32 are /dev/ttyS0-31, 33-64 /dev/ttyUSB0-31 and 65-96
+//     /dev/ttyACM0-31; on Windows port N is COMN.
+
+// hexline/ports under the user's configuration directory (~/.config/hexline/ports on Linux).
+QString portDirectory();
+
+// The device that port opens, or an empty string when no rule gives it one.
+QString devicePath(int port);
+
+// The port number that opens the device at path, or 0 when none does.
+int portForDevice(const QString& path);
+
+// One sentence listing the serial devices present with the port numbers that open them.
+QString presentDevices();
+
+} // namespace hexline::ports

@@ -1,0 +1,272 @@
+#include "serialcomm.h"
+
+#include "error.h"
+#include "portmap.h"
+
+#include <QFileInfo>
+#include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace hexline {
+
+namespace {
+
+QString cannotSet(const char* name, const QString& value, const QString& why)
+{
+    return QStringLiteral("%1 cannot be set to %2: %3.").arg(QLatin1String(name), value, why);
+}
+
+// Errors after which the device cannot go on: it was removed, hung up or stopped answering.
+bool isFatal(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::NoError:
+    case QSerialPort::TimeoutError:
+    case QSerialPort::UnsupportedOperationError:
+    case QSerialPort::NotOpenError:
+        return false;
+    default:
+        return true;
+    }
+}
+
+#ifdef Q_OS_UNIX
+// Why a device that exists could not be opened, in terms a user can act on.
+QString permissionAdvice(const QString& path)
+{
+    const QByteArray local = QFile::encodeName(path);
+    if (::access(local.constData(), R_OK | W_OK) == 0)
+        return QStringLiteral("it is in use by another program");
+    struct stat st{};
+    QString group;
+    if (::stat(local.constData(), &st) == 0)
+        if (const struct group* g = ::getgrgid(st.st_gid))
+            group = QString::fromLocal8Bit(g->gr_name);
+    if (group.isEmpty())
+        return QStringLiteral("Permission denied");
+    return QStringLiteral("Permission denied (the device belongs to the group %1; add your user to it "
+                          "with \"sudo usermod -aG %1 $USER\" and log in again)")
+        .arg(group);
+}
+#endif
+
+} // namespace
+
+SerialComm::SerialComm(QObject* parent) : QObject(parent), port_(new QSerialPort(this))
+{
+    port_->setReadBufferSize(0); // unbounded: received data is never discarded
+    connect(port_, &QSerialPort::readyRead, this, &SerialComm::onReadyRead);
+    connect(port_, &QSerialPort::errorOccurred, this, &SerialComm::onError);
+}
+
+SerialComm::~SerialComm() = default;
+
+void SerialComm::setCommPort(qint16 port)
+{
+    if (port < 1)
+        throw Error(cannotSet("CommPort", QString::number(port), QStringLiteral("port number must be 1 or more")));
+    if (PortOpen())
+        throw Error(cannotSet("CommPort", QString::number(port),
+                             QStringLiteral("port %1 is already open; close it first").arg(commPort_)));
+    commPort_ = port;
+}
+
+void SerialComm::setInputLen(qint16 length)
+{
+    if (length < 0)
+        throw Error(cannotSet("InputLen", QString::number(length), QStringLiteral("it must be 0 or more")));
+    inputLen_ = length;
+}
+
+void SerialComm::setRThreshold(qint16 threshold)
+{
+    if (threshold < 0)
+        throw Error(cannotSet("RThreshold", QString::number(threshold), QStringLiteral("it must be 0 or more")));
+    rThreshold_ = threshold;
+}
+
+void SerialComm::setInputMode(qint32 mode)
+{
+    if (mode != kTextMode && mode != kBinaryMode)
+        throw Error(cannotSet("InputMode", QString::number(mode),
+                             QStringLiteral("it must be 0 (text) or 1 (binary)")));
+    inputMode_ = mode;
+}
+
+void SerialComm::setSettings(const QString& settings)
+{
+    const LineSettings parsed = parseLineSettings(settings);
+    if (PortOpen())
+        applySettings(parsed);
+    settings_ = parsed;
+}
+
+void SerialComm::applySettings(const LineSettings& s)
+{
+    const bool ok = port_->setBaudRate(s.baudRate) && port_->setParity(s.parity) &&
+                    port_->setDataBits(s.dataBits) && port_->setStopBits(s.stopBits) &&
+                    port_->setFlowControl(QSerialPort::NoFlowControl);
+    if (!ok) {
+        const QString why = port_->errorString();
+        port_->clearError();
+        throw Error(QStringLiteral("port %1 (%2) does not accept the line settings %3: %4.")
+                        .arg(commPort_)
+                        .arg(port_->portName(), quoted(toString(s)), why));
+    }
+}
+
+bool SerialComm::PortOpen() const
+{
+    return port_->isOpen();
+}
+
+QString SerialComm::devicePath() const
+{
+    return PortOpen() ? port_->portName() : QString();
+}
+
+qint64 SerialComm::bytesWaiting() const
+{
+    return PortOpen() ? port_->bytesAvailable() : 0;
+}
+
+void SerialComm::setPortOpen(bool open)
+{
+    if (!open) {
+        if (PortOpen())
+            port_->close();
+        return;
+    }
+    if (PortOpen())
+        throw Error(QStringLiteral("port %1 is already open.").arg(commPort_));
+
+    const QString path = ports::devicePath(commPort_);
+    if (path.isEmpty())
+        throw Error(QStringLiteral("port %1 has no device: no entry com%1 in %2 names one. %3")
+                        .arg(commPort_)
+                        .arg(ports::portDirectory(), ports::presentDevices()));
+
+    port_->setPortName(path);
+    port_->setBaudRate(settings_.baudRate);
+    port_->setParity(settings_.parity);
+    port_->setDataBits(settings_.dataBits);
+    port_->setStopBits(settings_.stopBits);
+    port_->setFlowControl(QSerialPort::NoFlowControl);
+    port_->clearError();
+    failing_ = false;
+    if (!port_->open(QIODevice::ReadWrite)) {
+        const QString message = openFailure(path);
+        port_->clearError();
+        throw Error(message);
+    }
+    // The device may refuse a setting only now that it is open (an unusual baud rate, say).
+    try {
+        applySettings(settings_);
+    } catch (...) {
+        port_->close();
+        throw;
+    }
+    scratch_.reserve(kInBufferSize);
+}
+
+QString SerialComm::openFailure(const QString& path) const
+{
+    QString reason = port_->errorString();
+#ifdef Q_OS_UNIX
+    if (port_->error() == QSerialPort::PermissionError && QFileInfo::exists(path))
+        reason = permissionAdvice(path);
+    else if (port_->error() == QSerialPort::DeviceNotFoundError && !QFileInfo::exists(path))
+        reason = QStringLiteral("No such file or directory");
+#endif
+    return QStringLiteral("port %1 (%2) cannot be opened: %3. %4")
+        .arg(commPort_)
+        .arg(path, reason, ports::presentDevices());
+}
+
+QVariant SerialComm::Input()
+{
+    if (!PortOpen())
+        throw Error(QStringLiteral("Input cannot be read: port %1 is not open.").arg(commPort_));
+    qint64 n = port_->bytesAvailable();
+    if (inputLen_ > 0)
+        n = std::min<qint64>(n, inputLen_);
+    if (inputMode_ == kBinaryMode) {
+        // An odd last byte waits for its partner, so byte pairs never shift.
+        return port_->read(n & ~qint64(1));
+    }
+    scratch_.resize(n);
+    const qint64 got = port_->read(scratch_.data(), n);
+    return QString::fromLatin1(scratch_.constData(), std::max<qint64>(got, 0));
+}
+
+void SerialComm::raise(qint16 event)
+{
+    commEvent_ = event;
+    inEvent_ = true;
+    // A handler that throws is the window's to report; the flag must come down all the same.
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{inEvent_};
+    Q_EMIT OnComm();
+}
+
+void SerialComm::raiseReceive()
+{
+    if (rThreshold_ == 0 || !PortOpen())
+        return;
+    if (port_->bytesAvailable() < rThreshold_)
+        return;
+    raise(kReceiveEvent);
+    // Input taken only in part (InputLen), or data that came while the handler ran, raises the
+    // event again once control is back in the event loop.
+    const qint64 minimum = inputMode_ == kBinaryMode ? std::max<qint64>(rThreshold_, 2) : rThreshold_;
+    if (PortOpen() && (raiseAgain_ || (inputLen_ > 0 && port_->bytesAvailable() >= minimum))) {
+        raiseAgain_ = false;
+        QTimer::singleShot(0, this, &SerialComm::raiseReceive);
+    }
+}
+
+void SerialComm::onReadyRead()
+{
+    if (inEvent_) {
+        raiseAgain_ = true;
+        return;
+    }
+    raiseReceive();
+}
+
+void SerialComm::onError(QSerialPort::SerialPortError error)
+{
+    // Failures while opening are reported by setPortOpen itself.
+    if (!isFatal(error) || !PortOpen() || failing_)
+        return;
+    failing_ = true;
+    // Finish outside QSerialPort's own notification code, and only once: a hung-up device
+    // reports the same error again at every turn of the event loop until it is closed.
+    const QString reason = port_->errorString();
+    QTimer::singleShot(0, this, [this, reason] { finishFailure(reason); });
+}
+
+void SerialComm::finishFailure(const QString& reason)
+{
+    if (!PortOpen())
+        return;
+    const QString path = port_->portName();
+    // What arrived before the failure is delivered first.
+    if (port_->bytesAvailable() > 0 && rThreshold_ > 0 && !inEvent_)
+        raise(kReceiveEvent);
+    port_->close();
+    port_->clearError();
+    raise(kDeviceErrorEvent);
+    Q_EMIT deviceFailed(QStringLiteral("port %1 (%2) failed and was closed: %3.").arg(commPort_).arg(path, reason));
+}
+
+} // namespace hexline

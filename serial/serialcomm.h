@@ -1,0 +1,81 @@
+#pragma once
+
+#include "linesettings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QVariant>
+
+namespace hexline {
+
+// The serial communications component: a port chosen by number, configured through a few
+// properties, and one communication event. It wraps QSerialPort and never shows anything itself:
+// a failing property set or read throws Error, and a device that fails while open is reported
+// once through deviceFailed().
+class SerialComm : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qint16 kReceiveEvent = 2;     // CommEvent: data received
+    static constexpr qint16 kDeviceErrorEvent = 1010; // CommEvent: the device failed and was closed
+    static constexpr qint32 kTextMode = 0;
+    static constexpr qint32 kBinaryMode = 1;
+    // Stored with the window and never changed at run time.
+    static constexpr int kInBufferSize = 1024;  // least the receive buffer holds; it never discards
+    static constexpr int kOutBufferSize = 512;
+    static constexpr char kParityReplace = '?'; // not applied: Qt 6 offers no parity-error replacement
+
+    explicit SerialComm(QObject* parent = nullptr);
+    ~SerialComm() override;
+
+    void setCommPort(qint16 port);
+    qint16 CommPort() const { return commPort_; }
+    void setInputLen(qint16 length);
+    qint16 InputLen() const { return inputLen_; }
+    void setPortOpen(bool open);
+    bool PortOpen() const;
+    void setRThreshold(qint16 threshold);
+    qint16 RThreshold() const { return rThreshold_; }
+    void setSettings(const QString& settings);
+    QString Settings() const { return toString(settings_); }
+    void setInputMode(qint32 mode);
+    qint32 InputMode() const { return inputMode_; }
+    // Takes the waiting input: a QString in text mode, an even-sized QByteArray in binary mode.
+    QVariant Input();
+    qint16 CommEvent() const { return commEvent_; }
+
+    // The device of the port while it is open.
+    QString devicePath() const;
+    // Bytes received and not yet taken by Input.
+    qint64 bytesWaiting() const;
+
+Q_SIGNALS:
+    // The communication event: read CommEvent to see what happened. Raised on the thread of
+    // the event loop, never while a handler of it is still running.
+    void OnComm();
+    // The open device failed or disappeared; the port has been closed.
+    void deviceFailed(const QString& message);
+
+private:
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+    void raise(qint16 event);
+    void raiseReceive();
+    void finishFailure(const QString& reason);
+    QString openFailure(const QString& path) const;
+    void applySettings(const LineSettings& settings);
+
+    QSerialPort* port_;
+    qint16 commPort_ = 1;
+    qint16 inputLen_ = 0;
+    qint16 rThreshold_ = 0;
+    qint32 inputMode_ = kTextMode;
+    LineSettings settings_;
+    qint16 commEvent_ = 0;
+    bool inEvent_ = false;   // an OnComm handler is running
+    bool raiseAgain_ = false; // data came while it ran
+    bool failing_ = false;   // a device failure is being handled
+    QByteArray scratch_;     // reused read buffer for text mode
+};
+
+} // namespace hexline

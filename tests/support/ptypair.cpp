@@ -1,0 +1,81 @@
+#include "ptypair.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace hexline::test {
+
+Pty::Pty()
+{
+    char name[PATH_MAX] = {};
+    struct termios raw{};
+    cfmakeraw(&raw);
+    if (::openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
+        master_ = slave_ = -1;
+        return;
+    }
+    slavePath_ = QString::fromLocal8Bit(name);
+}
+
+Pty::~Pty()
+{
+    hangUp();
+    if (slave_ >= 0)
+        ::close(slave_);
+}
+
+bool Pty::write(const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size() && master_ >= 0) {
+        const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+        } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+            return false;
+        } else {
+            pollfd p{master_, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+        }
+    }
+    return done == bytes.size();
+}
+
+void Pty::hangUp()
+{
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
+
+PortDirectory::PortDirectory()
+{
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path()));
+    QDir().mkpath(path());
+}
+
+QString PortDirectory::path() const
+{
+    return dir_.path() + QStringLiteral("/hexline/ports");
+}
+
+bool PortDirectory::attach(int port, const QString& device)
+{
+    detach(port);
+    return QFile::link(device, path() + QStringLiteral("/com%1").arg(port));
+}
+
+void PortDirectory::detach(int port)
+{
+    QFile::remove(path() + QStringLiteral("/com%1").arg(port));
+}
+
+} // namespace hexline::test
