@@ -43,11 +43,12 @@ test: build asan
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+BENCH_SECONDS ?= 10
 bench: build
-	@for b in $(BUILD)/bench/*; do \
-	  [ -x "$$b" ] && [ -f "$$b" ] || continue; \
-	  echo "== $$b"; "$$b" || exit 1; \
-	done
+	@echo "== receive_throughput, offscreen"
+	QT_QPA_PLATFORM=offscreen ./$(BUILD)/bench/receive_throughput $(BENCH_SECONDS)
+	@echo "== receive_throughput, Xvfb"
+	xvfb-run -a -s "-screen 0 1280x800x24" ./$(BUILD)/bench/receive_throughput $(BENCH_SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -51,6 +51,7 @@ public:
     EventList& textList() { return textList_; }
     EventList& valueList() { return valueList_; }
     PairedLists lists() { return {textList_, valueList_}; }
+    const ReceiveProcessor& receiver() const { return receiver_; }
 
 Q_SIGNALS:
     // A failure was shown to the user (tests watch this instead of the message box).

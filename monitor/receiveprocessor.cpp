@@ -143,6 +143,7 @@ void ReceiveProcessor::append(char16_t visible, int digit)
 void ReceiveProcessor::endLine(QString textEntry, QString valueEntry)
 {
     lists_.insertTrimmed(textEntry, valueEntry);
+    ++lines_;
     if (captionDirty_ && !captionFromEnded_) {
         // The labels still owe a repaint of this line's tail; the entries hold it.
         endedText_ = std::move(textEntry);

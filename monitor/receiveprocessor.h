@@ -41,8 +41,9 @@ public:
     void process(QStringView received, qint16 termValue);
     void process(const QByteArray& received, qint16 termValue);
 
-    // Characters walked since construction, terminators included.
+    // Characters walked and lines put into the lists since construction, for benchmarks.
     qint64 charactersProcessed() const { return processed_; }
+    qint64 linesEnded() const { return lines_; }
 
 private:
     template <typename CharAt>
@@ -65,6 +66,7 @@ private:
     bool captionDirty_ = false;
     QElapsedTimer sinceRepaint_;
     qint64 processed_ = 0;
+    qint64 lines_ = 0;
 };
 
 // The stand-in that a received character shows as in a line: control characters as their
