@@ -1,14 +1,25 @@
-# All set-up on a fresh Debian 12 machine: `make run` or `make test`.
+# All set-up on a fresh Debian 12 machine: `make run`, `make test`, `make demo`.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 BUILD := build
 ASAN_BUILD := build-asan
+FUZZ_BUILD := build-fuzz
+XVFB := xvfb-run -a -s "-screen 0 1280x800x24"
 
-# Debian packages that building, running, testing and benchmarking need.
-PACKAGES := g++ make cmake qt6-base-dev qt6-serialport-dev libgl-dev \
-            xvfb xauth x11-utils imagemagick fonts-dejavu-core
+# Debian packages that building, running, testing, fuzzing, packaging and benchmarking need.
+PACKAGES := g++ make cmake qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev \
+            clang libclang-rt-14-dev dpkg-dev xvfb xauth x11-utils imagemagick fonts-dejavu-core
 
-.PHONY: deps build asan run test bench clean
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=16 \
+  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+FUZZ_TARGETS := settings conversions receive
+FUZZ_SECONDS ?= 60
+SOAK_SECONDS ?= 600
+BENCH_SECONDS ?= 10
+
+.PHONY: deps build asan fuzz-build run demo test fuzz fuzz-short soak-short bench install package package-check clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -28,27 +39,69 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Optimised, so that the soak runs at full rate, with the sanitizers checking every access.
 asan: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DHEXLINE_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEXLINE_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DHEXLINE_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
 run: build
 	./$(BUILD)/hexline
 
-test: build asan
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-	cd $(ASAN_BUILD) && \
-	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --output-on-failure -j $(JOBS)
+demo: build
+	tools/demo.sh $(BUILD)
 
-BENCH_SECONDS ?= 10
+test: build asan fuzz-build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory fuzz-short soak-short package-check
+
+# Each fuzz target over a copy of its committed seeds, so the tree stays clean.
+define run-fuzz
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  work=$$(mktemp -d); mkdir $$work/corpus; status=0; \
+	  echo "== fuzz_$$t for $(1) s"; \
+	  ./$(FUZZ_BUILD)/tests/fuzz/fuzz_$$t -max_total_time=$(1) -timeout=10 -print_final_stats=1 \
+	    $$work/corpus tests/fuzz/corpus/$$t >$$work/log 2>&1 || status=$$?; \
+	  grep -E '^(Done|stat::number_of_executed_units)' $$work/log || true; \
+	  [ $$status = 0 ] || { tail -n 60 $$work/log; rm -rf $$work; exit $$status; }; \
+	  rm -rf $$work; \
+	done
+endef
+
+fuzz: fuzz-build
+	$(call run-fuzz,$(FUZZ_SECONDS))
+
+fuzz-short:
+	$(call run-fuzz,10)
+
+soak-short:
+	@echo "== soak for 30 s under AddressSanitizer and LeakSanitizer"
+	$(SANITIZER_ENV) QT_QPA_PLATFORM=offscreen ./$(ASAN_BUILD)/bench/soak 30
+
+soak: asan
+	$(SANITIZER_ENV) $(XVFB) ./$(ASAN_BUILD)/bench/soak $(SOAK_SECONDS)
+
 bench: build
 	@echo "== receive_throughput, offscreen"
 	QT_QPA_PLATFORM=offscreen ./$(BUILD)/bench/receive_throughput $(BENCH_SECONDS)
 	@echo "== receive_throughput, Xvfb"
-	xvfb-run -a -s "-screen 0 1280x800x24" ./$(BUILD)/bench/receive_throughput $(BENCH_SECONDS)
+	$(XVFB) ./$(BUILD)/bench/receive_throughput $(BENCH_SECONDS)
+	@echo "== startup, Xvfb"
+	$(XVFB) ./$(BUILD)/bench/startup 10
+
+install: build
+	cmake --install $(BUILD)
+
+package: build
+	cd $(BUILD) && cpack
+
+# The package installs on this machine and the installed program starts.
+package-check: package
+	tools/check-package.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -107,6 +107,17 @@ FormMain::FormMain(QWidget* parent)
 
     Command3->setEnabled(false);
 
+    // Screen readers tell the fields and lists apart by these names; the window shows no captions
+    // for the settings and termination fields.
+    txtPORT->setAccessibleName(QStringLiteral("Port"));
+    txtMODE->setAccessibleName(QStringLiteral("Mode"));
+    txtSETUP->setAccessibleName(QStringLiteral("Line settings"));
+    txtEND->setAccessibleName(QStringLiteral("Termination"));
+    List1->setAccessibleName(QStringLiteral("Received text"));
+    List2->setAccessibleName(QStringLiteral("Received values"));
+    Label2->setAccessibleName(QStringLiteral("Current text line"));
+    Label3->setAccessibleName(QStringLiteral("Current value line"));
+
     QWidget* order[] = {txtEND, List1, Command2, Command3, txtPORT, txtMODE, Command4, txtSETUP, List2};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);

@@ -1,0 +1,92 @@
+// Receive processing fed arbitrary bytes in either input mode, with any termination value and
+// any split into events. After every event: the lists are in step, no entry holds CR or LF, a
+// list at 500 entries or more keeps its count, and every character is accounted for.
+#include "eventlist.h"
+#include "livetails.h"
+#include "pairedlists.h"
+#include "receiveprocessor.h"
+
+#include <QByteArray>
+
+#include <cstdlib>
+
+namespace {
+
+struct Tails : hexline::LiveTails {
+    void showTails(const QString& text, const QString& values) override
+    {
+        if (text.size() > 30 || values.size() > 50)
+            std::abort();
+    }
+};
+
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+// Characters that an entry of the value list stands for: one per "v " or "? " token.
+qsizetype tokens(const QString& valueEntry)
+{
+    return valueEntry.count(u' ');
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 4)
+        return 0;
+    const bool binary = data[0] & 1;
+    // Mostly termination values that can end a line, sometimes any 16-bit value.
+    const qint16 term = (data[0] & 2) ? qint16(data[1] | (data[2] << 8)) : qint16(data[1] & 15);
+    const bool prefill = data[0] & 4; // start from lists at the trimming threshold
+    data += 3;
+    size -= 3;
+
+    hexline::EventList text, values;
+    hexline::PairedLists lists{text, values};
+    Tails tails;
+    hexline::ReceiveProcessor receiver(lists, tails);
+    if (prefill)
+        for (int i = 0; i < 500; ++i)
+            lists.insertPlain(QString::number(i));
+
+    qsizetype accounted = 0;
+    QObject::connect(&values, &QAbstractItemModel::rowsInserted, [&](const QModelIndex&, int first, int) {
+        const QString& v = values.entryAt(first);
+        const bool isBreak = v.startsWith(QStringLiteral("-break- "));
+        const qsizetype chars = isBreak ? tokens(v) - 1 : tokens(v);
+        if (isBreak)
+            check(chars == 201);
+        accounted += isBreak ? chars : chars + 1; // an ended line also used up its terminator
+    });
+
+    // Events: a length byte, then that many bytes.
+    while (size > 0) {
+        const size_t n = std::min<size_t>(data[0], size - 1);
+        const QByteArray chunk(reinterpret_cast<const char*>(data + 1), qsizetype(binary ? n & ~size_t(1) : n));
+        data += n + 1;
+        size -= n + 1;
+
+        const int before = text.count();
+        const qint64 processedBefore = receiver.charactersProcessed();
+        accounted = 0;
+        if (binary)
+            receiver.onComm(2, term, [&] { return QVariant(chunk); });
+        else
+            receiver.onComm(2, term, [&] { return QVariant(QString::fromLatin1(chunk)); });
+
+        const qint64 walked = receiver.charactersProcessed() - processedBefore;
+        check(walked == (binary ? chunk.size() / 2 : chunk.size()));
+        // What no entry took is the line left open at the end, at most 200 characters.
+        check(accounted <= walked && walked - accounted <= 200);
+        check(text.count() == values.count());
+        check(before >= 500 ? text.count() == before : text.count() <= 500);
+        for (int i = 0; i < text.count(); ++i)
+            check(!text.entryAt(i).contains(u'\r') && !text.entryAt(i).contains(u'\n') &&
+                  !values.entryAt(i).contains(u'\r') && !values.entryAt(i).contains(u'\n'));
+    }
+    return 0;
+}

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Starts the simulated device and the monitor together; closing the monitor ends the simulator.
+set -euo pipefail
+build=${1:-build}
+out=$(mktemp)
+"$build/hexline-sim" --rate "${HEXLINE_SIM_RATE:-300}" >"$out" &
+sim=$!
+trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -f "$out"' EXIT
+for _ in $(seq 50); do
+  grep -q '^Port ' "$out" && break
+  sleep 0.1
+done
+port=$(sed -n 's/^Port //p' "$out")
+[ -n "$port" ] || { echo "the simulator did not start" >&2; exit 1; }
+echo "Simulated device attached as port $port: type $port in the Port field (1 is the default) and press Open."
+"$build/hexline"

@@ -1,0 +1,194 @@
+// A simulated serial device. It creates a pseudo-terminal, attaches it as the lowest port number
+// whose entry is missing from the port directory, prints "Port N" and streams hex-digit lines:
+// 4 to 40 digits ended by "D", now and then a line over 200 digits or a character that is no
+// hexadecimal digit. It removes its entry when it ends, also on Ctrl-C and SIGTERM.
+//
+// Usage: hexline-sim [--rate CHARS_PER_SECOND] [--seconds S] [--seed N]
+// On exit it prints "Sent N" with the number of characters written.
+
+#include "portmap.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <random>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void requestStop(int)
+{
+    stopRequested = 1;
+}
+
+struct Options {
+    double rate = 1000.0;
+    double seconds = 0.0; // 0: until stopped
+    unsigned seed = 1;
+};
+
+bool parse(int argc, char* argv[], Options& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc)
+            return false;
+        if (arg == "--rate")
+            o.rate = std::atof(argv[++i]);
+        else if (arg == "--seconds")
+            o.seconds = std::atof(argv[++i]);
+        else if (arg == "--seed")
+            o.seed = unsigned(std::strtoul(argv[++i], nullptr, 10));
+        else
+            return false;
+    }
+    return o.rate > 0 && o.seconds >= 0;
+}
+
+// Realistic traffic: lines of 4 to 40 digits ended by "D"; one line in 50 runs past 200 digits;
+// one character in 500 is no hexadecimal digit at all.
+class Traffic {
+public:
+    explicit Traffic(unsigned seed) : rng_(seed) {}
+
+    void fill(QByteArray& out, qsizetype size)
+    {
+        static const char digits[] = "0123456789ABCEFabcef"; // everything but the terminator
+        static const char strays[] = "xG z!\r\n";
+        while (out.size() < size) {
+            if (remaining_ == 0) {
+                out += 'D';
+                remaining_ = pick(50) == 0 ? 201 + pick(100) : 4 + pick(37);
+                continue;
+            }
+            out += pick(500) == 0 ? strays[pick(sizeof strays - 1)] : digits[pick(sizeof digits - 1)];
+            --remaining_;
+        }
+    }
+
+private:
+    unsigned pick(unsigned n) { return unsigned(rng_() % n); }
+    std::mt19937 rng_;
+    unsigned remaining_ = 8;
+};
+
+// Claims the lowest free comN with a symbolic link to device; symlink() never replaces an entry.
+int attach(const QString& directory, const QByteArray& device, QByteArray& entry)
+{
+    QDir().mkpath(directory);
+    for (int port = 1; port < 32768; ++port) {
+        entry = QFile::encodeName(directory + QStringLiteral("/com%1").arg(port));
+        if (::symlink(device.constData(), entry.constData()) == 0)
+            return port;
+        if (errno != EEXIST)
+            return -1;
+    }
+    return -1;
+}
+
+// Removes the entry only while it still leads to this device.
+void detach(const QByteArray& entry, const QByteArray& device)
+{
+    char target[PATH_MAX] = {};
+    const ssize_t n = ::readlink(entry.constData(), target, sizeof target - 1);
+    if (n > 0 && QByteArray(target, n) == device)
+        ::unlink(entry.constData());
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    Options options;
+    if (!parse(argc, argv, options)) {
+        std::fprintf(stderr, "usage: hexline-sim [--rate CHARS_PER_SECOND] [--seconds S] [--seed N]\n");
+        return 2;
+    }
+
+    int master = -1, slave = -1;
+    char name[PATH_MAX] = {};
+    struct termios raw{};
+    cfmakeraw(&raw);
+    if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
+        std::perror("hexline-sim: openpty");
+        return 1;
+    }
+    const QByteArray device(name);
+    QByteArray entry;
+    const int port = attach(hexline::ports::portDirectory(), device, entry);
+    if (port < 0) {
+        std::fprintf(stderr, "hexline-sim: cannot attach to %s: %s\n",
+                     qPrintable(hexline::ports::portDirectory()), std::strerror(errno));
+        return 1;
+    }
+
+    struct sigaction sa{};
+    sa.sa_handler = requestStop;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::printf("Port %d\n", port);
+    std::fflush(stdout);
+
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    Traffic traffic(options.seed);
+    QByteArray pending;
+    qint64 sent = 0;
+    while (!stopRequested) {
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        if (options.seconds > 0 && elapsed >= options.seconds)
+            break;
+        const qint64 due = qint64(elapsed * options.rate) - sent;
+        if (pending.isEmpty() && due > 0)
+            traffic.fill(pending, qsizetype(std::min<qint64>(due, 1 << 16)));
+        if (pending.isEmpty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            continue;
+        }
+        // Waits while the terminal's buffer is full; nothing is dropped.
+        pollfd p{master, POLLOUT, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const ssize_t n = ::write(master, pending.constData(), size_t(pending.size()));
+        if (n > 0) {
+            sent += n;
+            pending.remove(0, n);
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            break;
+        }
+    }
+
+    detach(entry, device);
+    // Let the reader take what is still in the terminal before the device goes away: closing
+    // the master side discards it.
+    for (int i = 0; i < 250; ++i) {
+        int queued = 0;
+        if (::ioctl(slave, FIONREAD, &queued) != 0 || queued == 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::printf("Sent %lld\n", static_cast<long long>(sent));
+    std::fflush(stdout);
+    ::close(master);
+    ::close(slave);
+    return 0;
+}
