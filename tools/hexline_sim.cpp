@@ -62,30 +62,28 @@ bool parse(int argc, char* argv[], Options& o)
 }
 
 // Realistic traffic: lines of 4 to 40 digits ended by "D"; one line in 50 runs past 200 digits;
-// one character in 500 is no hexadecimal digit at all.
+// one character in 500 is no hexadecimal digit at all. A line is written in one piece, as a
+// device that sends a burst per reading does, so that it usually arrives in one receive event.
 class Traffic {
 public:
     explicit Traffic(unsigned seed) : rng_(seed) {}
 
+    // Appends whole lines until out holds at least size characters.
     void fill(QByteArray& out, qsizetype size)
     {
         static const char digits[] = "0123456789ABCEFabcef"; // everything but the terminator
         static const char strays[] = "xG z!\r\n";
         while (out.size() < size) {
-            if (remaining_ == 0) {
-                out += 'D';
-                remaining_ = pick(50) == 0 ? 201 + pick(100) : 4 + pick(37);
-                continue;
-            }
-            out += pick(500) == 0 ? strays[pick(sizeof strays - 1)] : digits[pick(sizeof digits - 1)];
-            --remaining_;
+            const unsigned length = pick(50) == 0 ? 201 + pick(100) : 4 + pick(37);
+            for (unsigned i = 0; i < length; ++i)
+                out += pick(500) == 0 ? strays[pick(sizeof strays - 1)] : digits[pick(sizeof digits - 1)];
+            out += 'D';
         }
     }
 
 private:
     unsigned pick(unsigned n) { return unsigned(rng_() % n); }
     std::mt19937 rng_;
-    unsigned remaining_ = 8;
 };
 
 // Claims the lowest free comN with a symbolic link to device; symlink() never replaces an entry.
@@ -160,6 +158,7 @@ int main(int argc, char* argv[])
         const qint64 due = qint64(elapsed * options.rate) - sent;
         if (pending.isEmpty() && due > 0)
             traffic.fill(pending, qsizetype(std::min<qint64>(due, 1 << 16)));
+        // A whole line may run ahead of the rate a little; the next ones wait for the clock.
         if (pending.isEmpty()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             continue;
