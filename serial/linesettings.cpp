@@ -4,6 +4,9 @@
 
 #include <QStringList>
 
+#include <algorithm>
+#include <limits>
+
 namespace hexline {
 
 namespace {
@@ -34,9 +37,12 @@ LineSettings parseLineSettings(const QString& text)
     LineSettings s;
 
     const QString baud = fields[0].trimmed();
-    bool ok = false;
-    const qint64 rate = isDecimal(baud) && baud.size() <= 10 ? baud.toLongLong(&ok) : 0;
-    if (!ok || rate < 1 || rate > std::numeric_limits<qint32>::max())
+    constexpr qint64 kMaxRate = std::numeric_limits<qint32>::max();
+    qint64 rate = 0;
+    if (isDecimal(baud))
+        for (QChar c : baud) // saturates, so that leading zeros and any length are fine
+            rate = std::min(rate * 10 + (c.unicode() - u'0'), kMaxRate + 1);
+    if (rate < 1 || rate > kMaxRate)
         reject(text, QStringLiteral("the baud rate must be a positive whole number"));
     s.baudRate = qint32(rate);
 
