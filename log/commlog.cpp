@@ -41,6 +41,19 @@ bool syncToDisk(QFile& file, QString& why)
 #endif
 }
 
+// The platform's 8-bit encoding, with "?" for a character it cannot represent. UTF-8 holds every
+// character but a lone surrogate, which the encoder would turn into a three-byte U+FFFD.
+QByteArray to8Bit(QString text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (text.at(i).isSurrogate())
+            text[i] = u'?'; // the only write, so only such a text is copied
+    }
+    return text.toLocal8Bit();
+}
+
 } // namespace
 
 QString defaultLogPath()
@@ -60,14 +73,14 @@ QByteArray formatLogBlock(const QString& modeText, const QString& termText, cons
         block += kLineEnd;
     };
     line(kSeparator);
-    line("Mode:" + modeText.toLocal8Bit());
-    line("Term:" + termText.toLocal8Bit());
+    line("Mode:" + to8Bit(modeText));
+    line("Term:" + to8Bit(termText));
     line(kSeparator);
     // The count is read once; entry i of the text list belongs to entry i of the value list.
     const int count = lists.text.count();
     for (int i = 0; i < count; ++i) {
         const QString value = i < lists.values.count() ? lists.values.entryAt(i) : QString();
-        line(lists.text.entryAt(i).toLocal8Bit() + kPairJoin + value.toLocal8Bit());
+        line(to8Bit(lists.text.entryAt(i)) + kPairJoin + to8Bit(value));
     }
     return block;
 }
