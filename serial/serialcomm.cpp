@@ -103,8 +103,19 @@ void SerialComm::setInputMode(qint32 mode)
 void SerialComm::setSettings(const QString& settings)
 {
     const LineSettings parsed = parseLineSettings(settings);
-    if (PortOpen())
-        applySettings(parsed);
+    if (PortOpen()) {
+        try {
+            applySettings(parsed);
+        } catch (const Error&) {
+            // The device may have taken some of the new settings before refusing one: put back
+            // the ones that Settings still reports.
+            try {
+                applySettings(settings_);
+            } catch (const Error&) {
+            }
+            throw;
+        }
+    }
     settings_ = parsed;
 }
 
@@ -118,7 +129,7 @@ void SerialComm::applySettings(const LineSettings& s)
         port_->clearError();
         throw Error(QStringLiteral("port %1 (%2) does not accept the line settings %3: %4.")
                         .arg(commPort_)
-                        .arg(port_->portName(), quoted(toString(s)), why));
+                        .arg(device_, quoted(toString(s)), why));
     }
 }
 
@@ -129,7 +140,7 @@ bool SerialComm::PortOpen() const
 
 QString SerialComm::devicePath() const
 {
-    return PortOpen() ? port_->portName() : QString();
+    return PortOpen() ? device_ : QString();
 }
 
 qint64 SerialComm::bytesWaiting() const
@@ -153,6 +164,8 @@ void SerialComm::setPortOpen(bool open)
                         .arg(commPort_)
                         .arg(ports::portDirectory(), ports::presentDevices()));
 
+    ++session_;
+    device_ = path;
     port_->setPortName(path);
     port_->setBaudRate(settings_.baudRate);
     port_->setParity(settings_.parity);
@@ -199,11 +212,14 @@ QVariant SerialComm::Input()
         n = std::min<qint64>(n, inputLen_);
     if (inputMode_ == kBinaryMode) {
         // An odd last byte waits for its partner, so byte pairs never shift.
-        return port_->read(n & ~qint64(1));
+        const QByteArray bytes = port_->read(n & ~qint64(1));
+        taken_ += bytes.size();
+        return bytes;
     }
     scratch_.resize(n);
-    const qint64 got = port_->read(scratch_.data(), n);
-    return QString::fromLatin1(scratch_.constData(), std::max<qint64>(got, 0));
+    const qint64 got = std::max<qint64>(port_->read(scratch_.data(), n), 0);
+    taken_ += got;
+    return QString::fromLatin1(scratch_.constData(), got);
 }
 
 void SerialComm::raise(qint16 event)
@@ -224,11 +240,18 @@ void SerialComm::raiseReceive()
         return;
     if (port_->bytesAvailable() < rThreshold_)
         return;
+    const qint64 before = port_->bytesAvailable();
+    const qint64 takenBefore = taken_;
     raise(kReceiveEvent);
+    if (!PortOpen())
+        return;
     // Input taken only in part (InputLen), or data that came while the handler ran, raises the
-    // event again once control is back in the event loop.
+    // event again once control is back in the event loop. Data that a handler's own event loop
+    // read in comes without a readyRead (QSerialPort does not emit it recursively), so it is
+    // found by counting.
+    const qint64 arrived = port_->bytesAvailable() - (before - (taken_ - takenBefore));
     const qint64 minimum = inputMode_ == kBinaryMode ? std::max<qint64>(rThreshold_, 2) : rThreshold_;
-    if (PortOpen() && (raiseAgain_ || (inputLen_ > 0 && port_->bytesAvailable() >= minimum))) {
+    if (raiseAgain_ || arrived > 0 || (inputLen_ > 0 && port_->bytesAvailable() >= minimum)) {
         raiseAgain_ = false;
         QTimer::singleShot(0, this, &SerialComm::raiseReceive);
     }
@@ -252,14 +275,17 @@ void SerialComm::onError(QSerialPort::SerialPortError error)
     // Finish outside QSerialPort's own notification code, and only once: a hung-up device
     // reports the same error again at every turn of the event loop until it is closed.
     const QString reason = port_->errorString();
-    QTimer::singleShot(0, this, [this, reason] { finishFailure(reason); });
+    QTimer::singleShot(0, this, [this, reason, session = session_] {
+        if (session == session_) // not a port closed and opened again meanwhile
+            finishFailure(reason);
+    });
 }
 
 void SerialComm::finishFailure(const QString& reason)
 {
     if (!PortOpen())
         return;
-    const QString path = port_->portName();
+    const QString path = device_;
     // What arrived before the failure is delivered first.
     if (port_->bytesAvailable() > 0 && rThreshold_ > 0 && !inEvent_)
         raise(kReceiveEvent);

@@ -71,9 +71,12 @@ private:
     qint16 rThreshold_ = 0;
     qint32 inputMode_ = kTextMode;
     LineSettings settings_;
+    QString device_;         // the full path opened (QSerialPort's portName drops "/dev/")
     qint16 commEvent_ = 0;
     bool inEvent_ = false;   // an OnComm handler is running
     bool raiseAgain_ = false; // data came while it ran
+    qint64 taken_ = 0;        // bytes handed out by Input so far
+    quint64 session_ = 0;     // counts openings, so that a stale failure finds its port gone
     bool failing_ = false;   // a device failure is being handled
     QByteArray scratch_;     // reused read buffer for text mode
 };

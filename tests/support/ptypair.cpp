@@ -16,7 +16,7 @@ namespace hexline::test {
 Pty::Pty()
 {
     char name[PATH_MAX] = {};
-    struct termios raw{};
+    struct termios raw {};
     cfmakeraw(&raw);
     if (::openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
         master_ = slave_ = -1;
@@ -54,6 +54,14 @@ void Pty::hangUp()
     if (master_ >= 0)
         ::close(master_);
     master_ = -1;
+}
+
+termios Pty::attributes() const
+{
+    termios t{};
+    if (slave_ >= 0)
+        ::tcgetattr(slave_, &t);
+    return t;
 }
 
 PortDirectory::PortDirectory()

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <termios.h>
+
 namespace hexline::test {
 
 // A pseudo-terminal pair standing in for a serial device: the program opens the slave side as a
@@ -21,6 +23,8 @@ public:
     bool write(const QByteArray& bytes);
     // Closes the master side: the device hangs up, as an unplugged adapter does.
     void hangUp();
+    // The line settings of the terminal as the program left them (all zero when invalid).
+    termios attributes() const;
 
 private:
     int master_ = -1;

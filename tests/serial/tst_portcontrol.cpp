@@ -1,0 +1,262 @@
+// Open and Close with real fields, buttons and lists, against pseudo-terminals attached through
+// the port directory.
+#include "error.h"
+#include "eventlist.h"
+#include "pairedlists.h"
+#include "portcontrol.h"
+#include "ptypair.h"
+#include "serialcomm.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <functional>
+
+using namespace hexline;
+using namespace Qt::StringLiterals;
+using hexline::test::PortDirectory;
+using hexline::test::Pty;
+
+namespace {
+
+const QString kOlder = u"older entry"_s;
+const QString kMissingDevice = u"/nonexistent/ttyHX"_s;
+
+// The part of the window that Open and Close work on, in its design state.
+struct Window {
+    QLineEdit txtPORT{u"1"_s}, txtSETUP{u"9600,N,8,1"_s}, txtMODE{u"t"_s}, txtEND{u"0D"_s};
+    QPushButton Command2{u"Open"_s}, Command3{u"Close"_s};
+    EventList List1, List2;
+    SerialComm Comm1;
+    qint16 TermValue = 0;
+
+    Window() { Command3.setEnabled(false); }
+    PortControls controls()
+    {
+        return {&txtPORT, &txtSETUP, &txtMODE, &txtEND, &Command2, &Command3};
+    }
+    PairedLists lists() { return {List1, List2}; }
+
+    // The operation's failure message, or an empty string when it ran through.
+    QString open()
+    {
+        return run([this] { openPort(controls(), Comm1, lists(), TermValue); });
+    }
+    QString close()
+    {
+        return run([this] { closePort(controls(), Comm1, lists()); });
+    }
+    static QString run(const std::function<void()>& op)
+    {
+        try {
+            op();
+        } catch (const Error& e) {
+            return e.message();
+        }
+        return {};
+    }
+
+    // The entries of both lists, newest first, when the lists agree.
+    QStringList entries() const
+    {
+        QStringList text, values;
+        for (int i = 0; i < List1.count(); ++i)
+            text << List1.entryAt(i);
+        for (int i = 0; i < List2.count(); ++i)
+            values << List2.entryAt(i);
+        return text == values ? text : QStringList{u"lists differ"_s};
+    }
+    bool closedButtons() const { return Command2.isEnabled() && !Command3.isEnabled(); }
+};
+
+} // namespace
+
+class TestPortControl : public QObject {
+    Q_OBJECT
+
+    PortDirectory dir_;
+    Pty pty1_; // port 1
+    Pty pty2_; // port 2; port 9 leads to a device that does not exist
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(dir_.isValid() && pty1_.isValid() && pty2_.isValid());
+        QVERIFY(dir_.attach(1, pty1_.slavePath()));
+        QVERIFY(dir_.attach(2, pty2_.slavePath()));
+        QVERIFY(dir_.attach(9, kMissingDevice));
+    }
+
+    void open_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("error"); // part of the failure message; empty: Open runs through
+        QTest::addColumn<int>("inputMode");
+        QTest::addColumn<int>("commPort");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<int>("termValue");
+        QTest::addColumn<QStringList>("added"); // new entries at the top, index 0 first
+
+        // Before each Open: CommPort 7, InputLen 5, Settings "1200,N,8,2", TermValue 99.
+        const QString t0D = u"Termination block set to :&H0D (13)"_s, open1 = u"COMM 1 open."_s;
+        const QString d = u"9600,N,8,1"_s, before = u"1200,N,8,2"_s;
+        const QStringList none;
+        // clang-format off
+        QTest::newRow("defaults")    << "1"  << d << "t" << "0D" << "" << 0 << 1 << d << 13 << QStringList{open1, t0D};
+        QTest::newRow("port 01")     << "01" << d << "t" << "0D" << "" << 0 << 1 << d << 13 << QStringList{open1, t0D};
+        QTest::newRow("port 2, other settings") << " 2 " << "19200,n,8,2" << "t" << "0D" << "" << 0 << 2
+            << "19200,N,8,2" << 13 << QStringList{u"COMM 2 open."_s, t0D};
+        for (const char* mode : {"T", "b", "", "text", " t"})
+            QTest::addRow("mode \"%s\" is binary", mode)
+                << "1" << d << mode << "0D" << "" << 1 << 1 << d << 13 << QStringList{open1, t0D};
+        QTest::newRow("termination d")    << "1" << d << "t" << "d"    << "" << 0 << 1 << d << 13
+            << QStringList{open1, u"Termination block set to :&Hd (13)"_s};
+        QTest::newRow("termination FF")   << "1" << d << "t" << "FF"   << "" << 0 << 1 << d << 255
+            << QStringList{open1, u"Termination block set to :&HFF (255)"_s};
+        QTest::newRow("termination FFFF") << "1" << d << "t" << "FFFF" << "" << 0 << 1 << d << -1
+            << QStringList{open1, u"Termination block set to :&HFFFF (-1)"_s};
+        // Failing steps: what came before stays done, nothing after runs.
+        QTest::newRow("settings rejected") << "1" << "9600,X,8,1" << "b" << "0D"
+            << "\"9600,X,8,1\" is not a line setting" << 1 << 7 << before << 99 << none;
+        QTest::newRow("port abc")          << "abc" << d << "t" << "0D" << "\"abc\" is not a port number"     << 0 << 7 << d << 99 << none;
+        QTest::newRow("port 0")            << "0"   << d << "t" << "0D" << "port number must be 1 or more"    << 0 << 7 << d << 99 << none;
+        QTest::newRow("termination 0G")    << "1"   << d << "t" << "0G" << "\"0G\" is not a termination value" << 0 << 1 << d << 99 << none;
+        QTest::newRow("termination empty") << "1"   << d << "t" << ""   << "termination value is empty"       << 0 << 1 << d << 99 << none;
+        QTest::newRow("port cannot be opened") << "9" << d << "t" << "0D"
+            << u"port 9 (%1) cannot be opened"_s.arg(kMissingDevice) << 0 << 9 << d << 13 << QStringList{t0D};
+        // clang-format on
+    }
+
+    void open()
+    {
+        QFETCH(QString, port);
+        QFETCH(QString, setup);
+        QFETCH(QString, mode);
+        QFETCH(QString, end);
+        QFETCH(QString, error);
+        QFETCH(int, inputMode);
+        QFETCH(int, commPort);
+        QFETCH(QString, settings);
+        QFETCH(int, termValue);
+        QFETCH(QStringList, added);
+        Window w;
+        w.Comm1.setCommPort(7);
+        w.Comm1.setInputLen(5);
+        w.Comm1.setSettings(u"1200,N,8,2"_s);
+        w.TermValue = 99;
+        w.lists().insertPlain(kOlder);
+        w.txtPORT.setText(port);
+        w.txtSETUP.setText(setup);
+        w.txtMODE.setText(mode);
+        w.txtEND.setText(end);
+
+        const QString message = w.open();
+        if (error.isEmpty())
+            QCOMPARE(message, QString());
+        else
+            QVERIFY2(message.contains(error), qPrintable(message));
+        QCOMPARE(w.Comm1.InputMode(), inputMode);
+        QCOMPARE(w.Comm1.RThreshold(), qint16(1));
+        QCOMPARE(w.Comm1.InputLen(), qint16(0));
+        QCOMPARE(w.Comm1.Settings(), settings);
+        QCOMPARE(w.Comm1.CommPort(), qint16(commPort));
+        QCOMPARE(w.TermValue, qint16(termValue));
+        QCOMPARE(w.entries(), added + QStringList{kOlder});
+        QCOMPARE(w.Comm1.PortOpen(), error.isEmpty());
+        QCOMPARE(w.Command2.isEnabled(), !error.isEmpty());
+        QCOMPARE(w.Command3.isEnabled(), error.isEmpty());
+        QCOMPARE(w.txtPORT.text() + w.txtEND.text(), port + end); // Open writes no field
+    }
+
+    void openFailsTwiceInARow()
+    {
+        Window w;
+        w.txtPORT.setText(u"9"_s);
+        QVERIFY(!w.open().isEmpty());
+        QVERIFY(!w.open().isEmpty());
+        const QString term = u"Termination block set to :&H0D (13)"_s;
+        QCOMPARE(w.entries(), (QStringList{term, term}));
+        QVERIFY(w.closedButtons());
+        // A later Open that succeeds adds its entries above.
+        w.txtPORT.setText(u"1"_s);
+        QCOMPARE(w.open(), QString());
+        QCOMPARE(w.entries(), (QStringList{u"COMM 1 open."_s, term, term, term}));
+    }
+
+    void close_data()
+    {
+        QTest::addColumn<bool>("openFirst");
+        QTest::addColumn<bool>("hangUp"); // the device goes away while open
+        QTest::addColumn<QString>("portAtClose");
+        QTest::addColumn<QString>("added"); // empty: Close fails at its entry
+        // clang-format off
+        QTest::newRow("after Open")             << true  << false << "5" << "COMM 5 close.";
+        QTest::newRow("port text changed")      << true  << false << "6" << "COMM 6 close.";
+        QTest::newRow("already closed")         << false << false << "5" << "COMM 5 close.";
+        QTest::newRow("device gone")            << true  << true  << "5" << "COMM 5 close.";
+        QTest::newRow("port text not a number") << true  << false << "x" << "";
+        // clang-format on
+    }
+
+    void close()
+    {
+        QFETCH(bool, openFirst);
+        QFETCH(bool, hangUp);
+        QFETCH(QString, portAtClose);
+        QFETCH(QString, added);
+        Pty device; // port 5, a device of its own, since this one may be hung up
+        QVERIFY(dir_.attach(5, device.slavePath()));
+        Window w;
+        w.txtPORT.setText(u"5"_s);
+        if (openFirst) {
+            QCOMPARE(w.open(), QString());
+        } else { // the buttons of Opened, the port closed
+            w.Command2.setEnabled(false);
+            w.Command3.setEnabled(true);
+        }
+        if (hangUp) {
+            device.hangUp();
+            QTRY_VERIFY(!w.Comm1.PortOpen());
+            QVERIFY(!w.closedButtons()); // the buttons stay until Close
+        }
+        const QStringList before = w.entries();
+        w.txtPORT.setText(portAtClose);
+
+        const QString message = w.close();
+        QCOMPARE(message.isEmpty(), !added.isEmpty());
+        QVERIFY(!w.Comm1.PortOpen());
+        QVERIFY(w.closedButtons());
+        QCOMPARE(w.entries(), added.isEmpty() ? before : QStringList{added} + before);
+        QCOMPARE(w.Comm1.CommPort(), qint16(openFirst ? 5 : 1)); // Close sets nothing
+        QCOMPARE(w.TermValue, qint16(openFirst ? 13 : 0));
+        if (!hangUp) { // the device is free again
+            SerialComm other;
+            other.setCommPort(5);
+            other.setPortOpen(true);
+            QVERIFY(other.PortOpen());
+        }
+        dir_.detach(5);
+    }
+
+    void statusEntriesAreNotTrimmed()
+    {
+        Window w;
+        for (int i = 0; i < PairedLists::kTrimThreshold; ++i)
+            w.lists().insertPlain(QString::number(i));
+        QCOMPARE(w.open(), QString());
+        QCOMPARE(w.List1.count(), 502);
+        QCOMPARE(w.List2.count(), 502);
+        QCOMPARE(w.close(), QString());
+        QCOMPARE(w.List1.count(), 503);
+        QCOMPARE(w.List2.count(), 503);
+        QCOMPARE(w.List1.entryAt(502), u"0"_s);
+        QCOMPARE(w.List2.entryAt(0), u"COMM 1 close."_s);
+    }
+};
+
+QTEST_MAIN(TestPortControl)
+#include "tst_portcontrol.moc"

@@ -1,0 +1,35 @@
+// A second process that opens a port, for tests of ports held or forbidden by someone else.
+//   portprobe open N   opens port N, prints "opened" or the error message, exits 0 or 1
+//   portprobe hold N   opens port N, prints "holding", keeps it open until its input ends
+
+#include "error.h"
+#include "serialcomm.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 3)
+        return 2;
+    const QByteArray mode(argv[1]);
+    hexline::SerialComm comm;
+    try {
+        comm.setCommPort(qint16(std::atoi(argv[2])));
+        comm.setPortOpen(true);
+    } catch (const hexline::Error& e) {
+        std::printf("%s\n", e.message().toLocal8Bit().constData());
+        return 1;
+    }
+    std::printf("%s\n", mode == "hold" ? "holding" : "opened");
+    std::fflush(stdout);
+    if (mode == "hold") {
+        char c;
+        while (::read(STDIN_FILENO, &c, 1) > 0) {
+        }
+    }
+    return 0;
+}
