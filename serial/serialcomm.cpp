@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <cstring>
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
@@ -145,14 +147,20 @@ QString SerialComm::devicePath() const
 
 qint64 SerialComm::bytesWaiting() const
 {
-    return PortOpen() ? port_->bytesAvailable() : 0;
+    return PortOpen() ? fed_.size() + port_->bytesAvailable() : 0;
+}
+
+void SerialComm::closeDevice()
+{
+    port_->close();
+    fed_.clear();
 }
 
 void SerialComm::setPortOpen(bool open)
 {
     if (!open) {
         if (PortOpen())
-            port_->close();
+            closeDevice();
         return;
     }
     if (PortOpen())
@@ -183,7 +191,7 @@ void SerialComm::setPortOpen(bool open)
     try {
         applySettings(settings_);
     } catch (...) {
-        port_->close();
+        closeDevice();
         throw;
     }
     scratch_.reserve(kInBufferSize);
@@ -207,19 +215,36 @@ QVariant SerialComm::Input()
 {
     if (!PortOpen())
         throw Error(QStringLiteral("Input cannot be read: port %1 is not open.").arg(commPort_));
-    qint64 n = port_->bytesAvailable();
+    qint64 n = bytesWaiting();
     if (inputLen_ > 0)
         n = std::min<qint64>(n, inputLen_);
     if (inputMode_ == kBinaryMode) {
         // An odd last byte waits for its partner, so byte pairs never shift.
-        const QByteArray bytes = port_->read(n & ~qint64(1));
-        taken_ += bytes.size();
+        QByteArray bytes(n & ~qint64(1), Qt::Uninitialized);
+        bytes.resize(take(bytes.data(), bytes.size()));
         return bytes;
     }
     scratch_.resize(n);
-    const qint64 got = std::max<qint64>(port_->read(scratch_.data(), n), 0);
+    return QString::fromLatin1(scratch_.constData(), take(scratch_.data(), n));
+}
+
+qint64 SerialComm::take(char* out, qint64 n)
+{
+    const qint64 fromFed = std::min<qint64>(n, fed_.size());
+    std::memcpy(out, fed_.constData(), size_t(fromFed));
+    fed_.remove(0, fromFed);
+    const qint64 got = fromFed + std::max<qint64>(port_->read(out + fromFed, n - fromFed), 0);
     taken_ += got;
-    return QString::fromLatin1(scratch_.constData(), got);
+    return got;
+}
+
+void SerialComm::feedReceived(const QByteArray& bytes)
+{
+    if (!PortOpen())
+        throw Error(QStringLiteral("port %1 is not open.").arg(commPort_));
+    fed_ += bytes;
+    // Raised from the event loop, as for data from the device.
+    QTimer::singleShot(0, this, &SerialComm::onReadyRead);
 }
 
 void SerialComm::raise(qint16 event)
@@ -238,9 +263,9 @@ void SerialComm::raiseReceive()
 {
     if (rThreshold_ == 0 || !PortOpen())
         return;
-    if (port_->bytesAvailable() < rThreshold_)
+    if (bytesWaiting() < rThreshold_)
         return;
-    const qint64 before = port_->bytesAvailable();
+    const qint64 before = bytesWaiting();
     const qint64 takenBefore = taken_;
     raise(kReceiveEvent);
     if (!PortOpen())
@@ -249,9 +274,9 @@ void SerialComm::raiseReceive()
     // event again once control is back in the event loop. Data that a handler's own event loop
     // read in comes without a readyRead (QSerialPort does not emit it recursively), so it is
     // found by counting.
-    const qint64 arrived = port_->bytesAvailable() - (before - (taken_ - takenBefore));
+    const qint64 arrived = bytesWaiting() - (before - (taken_ - takenBefore));
     const qint64 minimum = inputMode_ == kBinaryMode ? std::max<qint64>(rThreshold_, 2) : rThreshold_;
-    if (raiseAgain_ || arrived > 0 || (inputLen_ > 0 && port_->bytesAvailable() >= minimum)) {
+    if (raiseAgain_ || arrived > 0 || (inputLen_ > 0 && bytesWaiting() >= minimum)) {
         raiseAgain_ = false;
         QTimer::singleShot(0, this, &SerialComm::raiseReceive);
     }
@@ -274,7 +299,10 @@ void SerialComm::onError(QSerialPort::SerialPortError error)
     failing_ = true;
     // Finish outside QSerialPort's own notification code, and only once: a hung-up device
     // reports the same error again at every turn of the event loop until it is closed.
-    const QString reason = port_->errorString();
+    // After a hang-up Qt's error text tells a stale errno, so the cause is named here.
+    const QString reason = error == QSerialPort::ResourceError || error == QSerialPort::ReadError
+                               ? QStringLiteral("the device was removed, hung up or stopped answering")
+                               : port_->errorString();
     QTimer::singleShot(0, this, [this, reason, session = session_] {
         if (session == session_) // not a port closed and opened again meanwhile
             finishFailure(reason);
@@ -287,12 +315,15 @@ void SerialComm::finishFailure(const QString& reason)
         return;
     const QString path = device_;
     // What arrived before the failure is delivered first.
-    if (port_->bytesAvailable() > 0 && rThreshold_ > 0 && !inEvent_)
+    if (bytesWaiting() > 0 && rThreshold_ > 0 && !inEvent_)
         raise(kReceiveEvent);
-    port_->close();
+    closeDevice();
     port_->clearError();
     raise(kDeviceErrorEvent);
-    Q_EMIT deviceFailed(QStringLiteral("port %1 (%2) failed and was closed: %3.").arg(commPort_).arg(path, reason));
+    Q_EMIT deviceFailed(QStringLiteral("Port %1 (%2) failed and was closed: %3. Press Close, reconnect "
+                                       "the device and press Open.")
+                            .arg(commPort_)
+                            .arg(path, reason));
 }
 
 } // namespace hexline

@@ -48,6 +48,10 @@ public:
     QString devicePath() const;
     // Bytes received and not yet taken by Input.
     qint64 bytesWaiting() const;
+    // Puts bytes into the receive buffer as if the device had sent them; the receive event
+    // follows from the event loop. For simulations and tests that need more input waiting at
+    // once than a pseudo-terminal holds.
+    void feedReceived(const QByteArray& bytes);
 
 Q_SIGNALS:
     // The communication event: read CommEvent to see what happened. Raised on the thread of
@@ -64,6 +68,8 @@ private:
     void finishFailure(const QString& reason);
     QString openFailure(const QString& path) const;
     void applySettings(const LineSettings& settings);
+    qint64 take(char* out, qint64 n);
+    void closeDevice();
 
     QSerialPort* port_;
     qint16 commPort_ = 1;
@@ -79,6 +85,7 @@ private:
     quint64 session_ = 0;     // counts openings, so that a stale failure finds its port gone
     bool failing_ = false;   // a device failure is being handled
     QByteArray scratch_;     // reused read buffer for text mode
+    QByteArray fed_;         // input given by feedReceived, taken before the device's
 };
 
 } // namespace hexline

@@ -302,7 +302,7 @@ private Q_SLOTS:
         QVERIFY(!r.openDuringEvent.last()); // closed by the time the error event is raised
         QVERIFY(r.threadRight);
         const QString message = failed.first().first().toString();
-        QVERIFY2(message.contains(u"port %1"_s.arg(kPort)), qPrintable(message));
+        QVERIFY2(message.startsWith(u"Port %1 (/dev/"_s.arg(kPort)), qPrintable(message));
         QCOMPARE(errors, errorsAtClose);
         QVERIFY2(errorsAtClose <= 10, "the component must close on the first errors");
         QVERIFY2(cpuUsed < 0.1, "busy loop after the device went away");
