@@ -3,6 +3,7 @@
 // Usage: receive_throughput [seconds]   (default 10)
 
 #include "formmain.h"
+#include "memory.h"
 
 #include <QApplication>
 #include <QDir>
@@ -21,6 +22,8 @@
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
+
+using hexline::bench::residentKiB;
 
 namespace {
 
@@ -43,15 +46,6 @@ QByteArray makeTraffic(std::size_t size)
     }
     data.truncate(qsizetype(size));
     return data;
-}
-
-qint64 residentKiB()
-{
-    QFile f(QStringLiteral("/proc/self/statm"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = f.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // Usage: soak [seconds] [characters per second]   (defaults 600 and 1200000)
 
 #include "formmain.h"
+#include "memory.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -27,18 +28,7 @@
 #endif
 #endif
 
-namespace {
-
-qint64 residentKiB()
-{
-    QFile f(QStringLiteral("/proc/self/statm"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = f.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
-}
-
-} // namespace
+using hexline::bench::residentKiB;
 
 int main(int argc, char* argv[])
 {

@@ -4,6 +4,7 @@
 // Usage: startup [runs]
 
 #include "formmain.h"
+#include "memory.h"
 
 #include <QApplication>
 #include <QFile>
@@ -16,6 +17,8 @@
 #include <unistd.h>
 #include <vector>
 
+using hexline::bench::residentKiB;
+
 namespace {
 
 qint64 nowNs()
@@ -23,15 +26,6 @@ qint64 nowNs()
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-qint64 residentKiB()
-{
-    QFile f(QStringLiteral("/proc/self/statm"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = f.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
 }
 
 // Reports the first paint of the window.
