@@ -6,6 +6,7 @@ out=$(mktemp)
 "$build/hexline-sim" --rate "${HEXLINE_SIM_RATE:-300}" >"$out" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -f "$out"' EXIT
+trap 'exit 130' INT TERM HUP
 for _ in $(seq 50); do
   grep -q '^Port ' "$out" && break
   sleep 0.1
