@@ -1,12 +1,15 @@
 #include "eventlist.h"
 #include "livetails.h"
 #include "receiveprocessor.h"
+#include "testutil.h"
 
 #include <QElapsedTimer>
 #include <QTest>
 
 using namespace hexline;
 using namespace Qt::StringLiterals;
+using hexline::test::entries;
+using L = QStringList;
 
 namespace {
 
@@ -23,14 +26,6 @@ struct Monitor {
     EventList text, values;
     TailRecorder tails;
     ReceiveProcessor processor{PairedLists{text, values}, tails};
-
-    QStringList entries(const EventList& list) const
-    {
-        QStringList out;
-        for (int i = 0; i < list.count(); ++i)
-            out.append(list.entryAt(i));
-        return out;
-    }
 };
 
 } // namespace
@@ -38,150 +33,115 @@ struct Monitor {
 class TstReceiveProcessor : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void events_data();
-    void events();
-    void otherEventsIgnored();
-    void longInputRepaintsSparingly();
+    void events_data()
+    {
+        QTest::addColumn<QVariantList>("events"); // QString: text mode, QByteArray: binary mode
+        QTest::addColumn<int>("term");
+        QTest::addColumn<L>("texts"); // newest first
+        QTest::addColumn<L>("values");
+        QTest::addColumn<int>("repaints");
+        QTest::addColumn<L>("labels"); // the last captions shown
+        const auto ev = [](auto... e) { return QVariantList{QVariant(e)...}; };
+        const auto bin = [](const char* s, int n) { return QVariantList{QByteArray(s, n)}; };
+        const L none;
+        // clang-format off
+        QTest::newRow("empty") << ev(u""_s) << 13 << none << none << 0 << none;
+        QTest::newRow("1AD") << ev(u"1AD"_s) << 13 << L{u"1A"_s} << L{u"1 10 "_s} << 1 << L{u"1A"_s, u"1 10 "_s};
+        QTest::newRow("D alone") << ev(u"D"_s) << 13 << L{u""_s} << L{u""_s} << 0 << none;
+        QTest::newRow("12 then D") << ev(u"12"_s, u"D"_s) << 13 << L{u""_s} << L{u""_s} << 1 << L{u"12"_s, u"1 2 "_s};
+        QTest::newRow("lowercase d") << ev(u"fd"_s) << 13 << L{u"f"_s} << L{u"15 "_s} << 1 << L{u"f"_s, u"15 "_s};
+        QTest::newRow("two lines and a tail") << ev(u"12D3d45"_s) << 13 << L{u"3"_s, u"12"_s}
+            << L{u"3 "_s, u"1 2 "_s} << 1 << L{u"45"_s, u"4 5 "_s};
+        // An ended line stays on the labels; terminators alone change no caption.
+        QTest::newRow("ended line, then DD") << ev(u"1ADD"_s, u"DD"_s) << 13 << L{u""_s, u""_s, u""_s, u"1A"_s}
+            << L{u""_s, u""_s, u""_s, u"1 10 "_s} << 1 << L{u"1A"_s, u"1 10 "_s};
+        QTest::newRow("TermValue 0") << ev(u"00102"_s) << 0 << L{u"1"_s, u""_s, u""_s}
+            << L{u"1 "_s, u""_s, u""_s} << 1 << L{u"2"_s, u"2 "_s};
+        QTest::newRow("TermValue 255") << ev(u"0D0dFf"_s) << 255 << none << none << 1 << L{u"0D0dFf"_s, u"0 13 0 13 15 15 "_s};
+        QTest::newRow("TermValue -1") << ev(u"0Fg"_s) << -1 << none << none << 1 << L{u"0Fg"_s, u"0 15 ? "_s};
+        QTest::newRow("non-hex joins the line") << ev(u"1G z\u00e9-D"_s) << 13 << L{u"1G z\u00e9-"_s}
+            << L{u"1 ? ? ? ? ? "_s} << 1 << L{u"1G z\u00e9-"_s, u"1 ? ? ? ? ? "_s};
+        // CR is not the digit 13: only the character D or d ends a line.
+        QTest::newRow("control characters") << ev(u"\u0000\t\r\n\u007f\u0085\u009f"_s + QChar(0xD800) + u"A"_s)
+            << 13 << none << none << 1
+            << L{u"\u2400\u2409\u240d\u240a\u2421\ufffd\ufffd\ufffdA"_s, u"? "_s.repeated(8) + u"10 "_s};
+        // clang-format on
+        const QString digits = u"0123456789ABCEF"_s; // no terminator
+        QTest::newRow("35 characters")
+            << ev(digits.repeated(3).left(35)) << 13 << none << none << 1
+            << L{digits.repeated(3).mid(5, 30),
+                 u"4 15 0 1 2 3 4 5 6 7 8 9 10 11 12 14 15 0 1 2 3 4 "_s};
+        const QString line201 = u"7"_s.repeated(200) + u"A"_s;
+        const L broken{u"-break- "_s + line201}, brokenValues{u"-break- "_s + u"7 "_s.repeated(200) + u"10 "_s};
+        const L tails201{u"7"_s.repeated(29) + u"A"_s, u" "_s + u"7 "_s.repeated(23) + u"10 "_s};
+        QTest::newRow("201 characters") << ev(line201) << 13 << broken << brokenValues << 1 << tails201;
+        QTest::newRow("201 characters, then D") << ev(line201 + u"D"_s) << 13 << L{u""_s} + broken
+                                                << L{u""_s} + brokenValues << 1 << tails201;
+        QTest::newRow("202 characters") << ev(line201 + u"5"_s) << 255 << broken << brokenValues
+                                        << 1 << L{u"5"_s, u"5 "_s};
+        QTest::newRow("non-hex counts toward the break")
+            << ev(u"\r"_s.repeated(201)) << 13 << L{u"-break- "_s + u"\u240d"_s.repeated(201)}
+            << L{u"-break- "_s + u"? "_s.repeated(201)} << 1
+            << L{u"\u240d"_s.repeated(30), u"? "_s.repeated(25)};
+        // Binary mode: byte pairs, low byte first.
+        // clang-format off
+        QTest::newRow("binary 1AD") << bin("1\0A\0D\0", 6) << 13 << L{u"1A"_s} << L{u"1 10 "_s} << 1 << L{u"1A"_s, u"1 10 "_s};
+        QTest::newRow("binary non-digit pairs") << bin("1\0A\1\r\0D\0", 8) << 13 << L{u"1\u0141\u240d"_s}
+            << L{u"1 ? ? "_s} << 1 << L{u"1\u0141\u240d"_s, u"1 ? ? "_s};
+        QTest::newRow("binary surrogates") << bin("\x3d\xd8\x00\xde\x00\xdc\x00\xd8", 8) << 13 << none << none
+            << 1 << L{u"\U0001F600\ufffd\ufffd"_s, u"? ? ? ? "_s};
+        QTest::newRow("binary odd last byte") << bin("1\0D", 3) << 13 << none << none << 1 << L{u"1"_s, u"1 "_s};
+        // clang-format on
+    }
+
+    void events()
+    {
+        QFETCH(QVariantList, events);
+        QFETCH(int, term);
+        QFETCH(int, repaints);
+        Monitor m;
+        for (const QVariant& received : events)
+            m.processor.onComm(ReceiveProcessor::kReceiveEvent, qint16(term), [&] { return received; });
+        QTEST(entries(m.text), "texts");
+        QTEST(entries(m.values), "values");
+        QCOMPARE(m.tails.shown.size(), repaints);
+        if (repaints > 0)
+            QTEST(m.tails.shown.last(), "labels");
+    }
+
+    void otherEventsIgnored()
+    {
+        Monitor m;
+        int reads = 0;
+        const auto read = [&] {
+            ++reads;
+            return QVariant(u"1AD"_s);
+        };
+        for (qint16 code : {0, 1, 3, 4, 1001, -1, int(ReceiveProcessor::kReceiveEvent)})
+            m.processor.onComm(code, 13, read);
+        QCOMPARE(reads, 1);
+        QCOMPARE((QList<qsizetype>{m.text.count(), m.values.count(), m.tails.shown.size()}),
+                 (QList<qsizetype>{1, 1, 1}));
+    }
+
+    // A long burst must not repaint per character: at most once per 16 ms, and the last repaint
+    // shows the line left open at the end.
+    void longInputRepaintsSparingly()
+    {
+        Monitor m;
+        const QString received = u"0123456789"_s.repeated(201 * 200 + 4); // 2000 breaks, 40 left
+        QElapsedTimer clock;
+        clock.start();
+        m.processor.process(QStringView(received), 255);
+        const qint64 elapsed = clock.elapsed();
+        QCOMPARE(m.text.count(), 500);
+        QCOMPARE(m.text.entryAt(0), u"-break- "_s + received.mid(201 * 1999, 201));
+        QVERIFY2(m.tails.shown.size() <= elapsed / ReceiveProcessor::kRepaintIntervalMs + 1,
+                 qPrintable(u"%1 repaints in %2 ms"_s.arg(m.tails.shown.size()).arg(elapsed)));
+        QCOMPARE(m.tails.shown.last(),
+                 (L{received.right(30), u"5 6 7 8 9 "_s + u"0 1 2 3 4 5 6 7 8 9 "_s.repeated(2)}));
+    }
 };
-
-void TstReceiveProcessor::events_data()
-{
-    QTest::addColumn<QVariantList>("events"); // QString: text mode, QByteArray: binary mode
-    QTest::addColumn<int>("term");
-    QTest::addColumn<QStringList>("texts"); // newest first
-    QTest::addColumn<QStringList>("values");
-    QTest::addColumn<int>("repaints");
-    QTest::addColumn<QStringList>("labels"); // the last captions shown
-
-    const auto ev = [](auto... e) { return QVariantList{QVariant(e)...}; };
-    const QStringList none;
-
-    QTest::newRow("empty") << ev(u""_s) << 13 << none << none << 0 << none;
-    QTest::newRow("1AD") << ev(u"1AD"_s) << 13 << QStringList{u"1A"_s} << QStringList{u"1 10 "_s}
-                         << 1 << QStringList{u"1A"_s, u"1 10 "_s};
-    QTest::newRow("D alone") << ev(u"D"_s) << 13 << QStringList{u""_s} << QStringList{u""_s} << 0
-                             << none;
-    QTest::newRow("12 then D") << ev(u"12"_s, u"D"_s) << 13 << QStringList{u""_s}
-                               << QStringList{u""_s} << 1 << QStringList{u"12"_s, u"1 2 "_s};
-    QTest::newRow("lowercase d") << ev(u"fd"_s) << 13 << QStringList{u"f"_s}
-                                 << QStringList{u"15 "_s} << 1 << QStringList{u"f"_s, u"15 "_s};
-    QTest::newRow("two lines and a tail")
-        << ev(u"12D3d45"_s) << 13 << QStringList{u"3"_s, u"12"_s} << QStringList{u"3 "_s, u"1 2 "_s}
-        << 1 << QStringList{u"45"_s, u"4 5 "_s};
-    // An ended line stays on the labels; terminators alone change no caption.
-    QTest::newRow("ended line, then DD")
-        << ev(u"1ADD"_s, u"DD"_s) << 13 << QStringList{u""_s, u""_s, u""_s, u"1A"_s}
-        << QStringList{u""_s, u""_s, u""_s, u"1 10 "_s} << 1 << QStringList{u"1A"_s, u"1 10 "_s};
-    QTest::newRow("TermValue 0") << ev(u"00102"_s) << 0 << QStringList{u"1"_s, u""_s, u""_s}
-                                 << QStringList{u"1 "_s, u""_s, u""_s} << 1
-                                 << QStringList{u"2"_s, u"2 "_s};
-    QTest::newRow("TermValue 255") << ev(u"0D0dFf"_s) << 255 << none << none << 1
-                                   << QStringList{u"0D0dFf"_s, u"0 13 0 13 15 15 "_s};
-    QTest::newRow("TermValue -1") << ev(u"0Fg"_s) << -1 << none << none << 1
-                                  << QStringList{u"0Fg"_s, u"0 15 ? "_s};
-    QTest::newRow("non-hex joins the line")
-        << ev(u"1G z\u00e9-D"_s) << 13 << QStringList{u"1G z\u00e9-"_s}
-        << QStringList{u"1 ? ? ? ? ? "_s} << 1 << QStringList{u"1G z\u00e9-"_s, u"1 ? ? ? ? ? "_s};
-    // CR is not the digit 13: only the character D or d ends a line.
-    QTest::newRow("control characters")
-        << ev(u"\u0000\t\r\n\u007f\u0085\u009f"_s + QChar(0xD800) + u"A"_s) << 13 << none << none
-        << 1
-        << QStringList{u"\u2400\u2409\u240d\u240a\u2421\ufffd\ufffd\ufffdA"_s,
-                       u"? "_s.repeated(8) + u"10 "_s};
-
-    const QString digits = u"0123456789ABCEF"_s; // no terminator
-    const QString digitValues = u"0 1 2 3 4 5 6 7 8 9 10 11 12 14 15 "_s;
-    QTest::newRow("35 characters")
-        << ev(digits.repeated(3).left(35)) << 13 << none << none << 1
-        << QStringList{digits.repeated(3).mid(5, 30), u"4 15 "_s + digitValues + u"0 1 2 3 4 "_s};
-    const QString line201 = u"7"_s.repeated(200) + u"A"_s;
-    const QString values201 = u"7 "_s.repeated(200) + u"10 "_s;
-    const QStringList tails201{u"7"_s.repeated(29) + u"A"_s,
-                               u" "_s + u"7 "_s.repeated(23) + u"10 "_s};
-    QTest::newRow("201 characters") << ev(line201) << 13 << QStringList{u"-break- "_s + line201}
-                                    << QStringList{u"-break- "_s + values201} << 1 << tails201;
-    QTest::newRow("201 characters, then D")
-        << ev(line201 + u"D"_s) << 13 << QStringList{u""_s, u"-break- "_s + line201}
-        << QStringList{u""_s, u"-break- "_s + values201} << 1 << tails201;
-    QTest::newRow("202 characters")
-        << ev(line201 + u"5"_s) << 255 << QStringList{u"-break- "_s + line201}
-        << QStringList{u"-break- "_s + values201} << 1 << QStringList{u"5"_s, u"5 "_s};
-    QTest::newRow("non-hex counts toward the break")
-        << ev(u"\r"_s.repeated(201)) << 13 << QStringList{u"-break- "_s + u"\u240d"_s.repeated(201)}
-        << QStringList{u"-break- "_s + u"? "_s.repeated(201)} << 1
-        << QStringList{u"\u240d"_s.repeated(30), u"? "_s.repeated(25)};
-
-    // Binary mode: byte pairs, low byte first.
-    const auto bytes = [](const char* s, int n) { return QVariant(QByteArray(s, n)); };
-    QTest::newRow("binary 1AD") << QVariantList{bytes("1\0A\0D\0", 6)} << 13 << QStringList{u"1A"_s}
-                                << QStringList{u"1 10 "_s} << 1 << QStringList{u"1A"_s, u"1 10 "_s};
-    QTest::newRow("binary non-digit pairs")
-        << QVariantList{bytes("1\0A\1\r\0D\0", 8)} << 13 << QStringList{u"1\u0141\u240d"_s}
-        << QStringList{u"1 ? ? "_s} << 1 << QStringList{u"1\u0141\u240d"_s, u"1 ? ? "_s};
-    QTest::newRow("binary surrogates")
-        << QVariantList{bytes("\x3d\xd8\x00\xde\x00\xdc\x00\xd8", 8)} << 13 << none << none << 1
-        << QStringList{u"\U0001F600\ufffd\ufffd"_s, u"? ? ? ? "_s};
-    QTest::newRow("binary odd last byte") << QVariantList{bytes("1\0D", 3)} << 13 << none << none
-                                          << 1 << QStringList{u"1"_s, u"1 "_s};
-}
-
-void TstReceiveProcessor::events()
-{
-    QFETCH(QVariantList, events);
-    QFETCH(int, term);
-    QFETCH(QStringList, texts);
-    QFETCH(QStringList, values);
-    QFETCH(int, repaints);
-    QFETCH(QStringList, labels);
-
-    Monitor m;
-    for (const QVariant& received : events)
-        m.processor.onComm(ReceiveProcessor::kReceiveEvent, qint16(term), [&] { return received; });
-
-    QCOMPARE(m.entries(m.text), texts);
-    QCOMPARE(m.entries(m.values), values);
-    QCOMPARE(m.tails.shown.size(), repaints);
-    if (repaints > 0)
-        QCOMPARE(m.tails.shown.last(), labels);
-}
-
-void TstReceiveProcessor::otherEventsIgnored()
-{
-    Monitor m;
-    int reads = 0;
-    const auto read = [&] {
-        ++reads;
-        return QVariant(u"1AD"_s);
-    };
-    for (qint16 code : {0, 1, 3, 4, 1001, -1})
-        m.processor.onComm(code, 13, read);
-    QCOMPARE(reads, 0);
-    QCOMPARE(m.text.count() + m.values.count() + m.tails.shown.size(), 0);
-
-    m.processor.onComm(ReceiveProcessor::kReceiveEvent, 13, read);
-    QCOMPARE(reads, 1);
-    QCOMPARE(m.text.count(), 1);
-}
-
-// A long burst must not repaint per character: at most once per 16 ms, and the last repaint
-// shows the line left open at the end.
-void TstReceiveProcessor::longInputRepaintsSparingly()
-{
-    Monitor m;
-    const QString received = u"0123456789"_s.repeated(201 * 200 + 4); // 2000 breaks, 40 left
-    QElapsedTimer clock;
-    clock.start();
-    m.processor.process(QStringView(received), 255);
-    const qint64 elapsed = clock.elapsed();
-
-    QCOMPARE(m.text.count(), 500);
-    QCOMPARE(m.text.entryAt(0), u"-break- "_s + received.mid(201 * 1999, 201));
-    QVERIFY2(m.tails.shown.size() <= elapsed / ReceiveProcessor::kRepaintIntervalMs + 1,
-             qPrintable(u"%1 repaints in %2 ms"_s.arg(m.tails.shown.size()).arg(elapsed)));
-    QCOMPARE(
-        m.tails.shown.last(),
-        (QStringList{received.right(30), u"5 6 7 8 9 "_s + u"0 1 2 3 4 5 6 7 8 9 "_s.repeated(2)}));
-}
 
 QTEST_GUILESS_MAIN(TstReceiveProcessor)
 #include "tst_receiveprocessor.moc"

@@ -1,5 +1,5 @@
 #include "conversions.h"
-#include "error.h"
+#include "testutil.h"
 
 #include <QTest>
 
@@ -9,70 +9,44 @@ using namespace Qt::StringLiterals;
 class TstConversions : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void portNumber_data();
-    void portNumber();
-    void termination_data();
-    void termination();
+    void convert_data()
+    {
+        QTest::addColumn<bool>("port"); // else termination
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("value"); // empty: refused
+        const auto add = [](bool port, const QStringList& rows) {
+            for (const QString& row : rows) {
+                const QString text = row.section(u'=', 0, -2), value = row.section(u'=', -1);
+                QTest::addRow("%s \"%s\"", port ? "port" : "term", qPrintable(text))
+                    << port << text << value;
+            }
+        };
+        // Each row is text=value; nothing after the last = means refused.
+        add(true, {u"1=1"_s, u"01=1"_s, u" \t7 =7"_s, u"+5=5"_s, u"-3=-3"_s, u"-0=0"_s,
+                   u"32767=32767"_s, u"-32768=-32768"_s, u"32768="_s, u"-32769="_s,
+                   u"99999999999999999999="_s, u"="_s, u"  ="_s, u"abc="_s, u"1.5="_s,
+                   u"1,000="_s, u"1 2="_s, u"- 1="_s, u"+="_s, u"0x10="_s, u"\u0663="_s,
+                   u"\uff11="_s});
+        // 8000..FFFF are the negative 16-bit patterns.
+        add(false, {u"0D=13"_s, u"0d=13"_s, u"d=13"_s, u"00D=13"_s, u"0000000000000000000D=13"_s,
+                    u" FF =255"_s, u"0=0"_s, u"7FFF=32767"_s, u"8000=-32768"_s, u"fffF=-1"_s,
+                    u"0000FFFF=-1"_s, u"10000="_s, u"FFFFFFFFF="_s, u"="_s, u" ="_s, u"0G="_s,
+                    u"&H0D="_s, u"0x0D="_s, u"-1="_s, u"0 D="_s, u"\uff10D="_s});
+    }
+
+    void convert()
+    {
+        QFETCH(bool, port);
+        QFETCH(QString, text);
+        QFETCH(QString, value);
+        qint16 result = 0;
+        const QString message = test::failure(
+            [&] { result = port ? portNumberFromText(text) : terminationFromText(text); });
+        QCOMPARE(message == u"<no failure>"_s, !value.isEmpty());
+        if (!value.isEmpty())
+            QCOMPARE(result, qint16(value.toInt()));
+    }
 };
-
-namespace {
-
-void addRows(const QList<std::pair<QString, int>>& accepted, const QStringList& refused)
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<int>("value");
-    for (const auto& [text, value] : accepted)
-        QTest::newRow(qPrintable(u'"' + text + u'"')) << text << true << value;
-    for (const QString& text : refused)
-        QTest::newRow(qPrintable(u'"' + text + u'"')) << text << false << 0;
-}
-
-} // namespace
-
-void TstConversions::portNumber_data()
-{
-    // clang-format off
-    addRows({{u"1"_s, 1}, {u"01"_s, 1}, {u" \t7 "_s, 7}, {u"+5"_s, 5}, {u"-3"_s, -3}, {u"-0"_s, 0},
-             {u"32767"_s, 32767}, {u"-32768"_s, -32768}},
-            {u"32768"_s, u"-32769"_s, u"99999999999999999999"_s, u""_s, u"  "_s, u"abc"_s,
-             u"1.5"_s, u"1,000"_s, u"1 2"_s, u"- 1"_s, u"+"_s, u"0x10"_s, u"\u0663"_s, u"\uff11"_s});
-    // clang-format on
-}
-
-void TstConversions::portNumber()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, ok);
-    QFETCH(int, value);
-    if (ok)
-        QCOMPARE(portNumberFromText(text), qint16(value));
-    else
-        QVERIFY_THROWS_EXCEPTION(Error, portNumberFromText(text));
-}
-
-void TstConversions::termination_data()
-{
-    // 8000..FFFF are the negative 16-bit patterns.
-    // clang-format off
-    addRows({{u"0D"_s, 13}, {u"0d"_s, 13}, {u"d"_s, 13}, {u"00D"_s, 13},
-             {u"0000000000000000000D"_s, 13}, {u" FF "_s, 255}, {u"0"_s, 0}, {u"7FFF"_s, 32767},
-             {u"8000"_s, -32768}, {u"fffF"_s, -1}, {u"0000FFFF"_s, -1}},
-            {u"10000"_s, u"FFFFFFFFF"_s, u""_s, u" "_s, u"0G"_s, u"&H0D"_s, u"0x0D"_s, u"-1"_s,
-             u"0 D"_s, u"\uff10D"_s});
-    // clang-format on
-}
-
-void TstConversions::termination()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, ok);
-    QFETCH(int, value);
-    if (ok)
-        QCOMPARE(terminationFromText(text), qint16(value));
-    else
-        QVERIFY_THROWS_EXCEPTION(Error, terminationFromText(text));
-}
 
 QTEST_GUILESS_MAIN(TstConversions)
 #include "tst_conversions.moc"

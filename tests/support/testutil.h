@@ -1,0 +1,40 @@
+#pragma once
+// Small helpers that many tests share.
+
+#include "error.h"
+#include "eventlist.h"
+
+#include <QFile>
+#include <QStringList>
+
+#include <functional>
+
+namespace hexline::test {
+
+// The message of the Error that step throws, or "<no failure>".
+inline QString failure(const std::function<void()>& step)
+{
+    try {
+        step();
+    } catch (const Error& e) {
+        return e.message();
+    }
+    return QStringLiteral("<no failure>");
+}
+
+// The entries of a list, index 0 first.
+inline QStringList entries(const EventList& list)
+{
+    QStringList out;
+    for (int i = 0; i < list.count(); ++i)
+        out.append(list.entryAt(i));
+    return out;
+}
+
+inline QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace hexline::test
