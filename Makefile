@@ -64,7 +64,7 @@ define run-fuzz
 	@set -e; for t in $(FUZZ_TARGETS); do \
 	  work=$$(mktemp -d); mkdir $$work/corpus; status=0; \
 	  echo "== fuzz_$$t for $(1) s"; \
-	  ./$(FUZZ_BUILD)/tests/fuzz/fuzz_$$t -max_total_time=$(1) -timeout=10 -print_final_stats=1 \
+	  ./$(FUZZ_BUILD)/tests/fuzz/fuzz_$$t -max_total_time=$(1) -timeout=10 -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/ \
 	    $$work/corpus tests/fuzz/corpus/$$t >$$work/log 2>&1 || status=$$?; \
 	  grep -E '^(Done|stat::number_of_executed_units)' $$work/log || true; \
 	  [ $$status = 0 ] || { tail -n 60 $$work/log; rm -rf $$work; exit $$status; }; \

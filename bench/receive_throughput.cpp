@@ -17,6 +17,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <random>
 #include <sys/resource.h>
@@ -67,6 +70,7 @@ int main(int argc, char* argv[])
         std::perror("openpty");
         return 1;
     }
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     QFile::link(QString::fromLocal8Bit(name), ports + QStringLiteral("/com1"));
 
     QApplication app(argc, argv);
@@ -86,8 +90,15 @@ int main(int argc, char* argv[])
     QThread* writer = QThread::create([&] {
         qsizetype at = 0;
         while (!stop.load(std::memory_order_relaxed)) {
+            // Waits for room with a timeout, so that a writer facing a full terminal (the
+            // monitor stalled) still sees the stop.
+            pollfd p{master, POLLOUT, 0};
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
             const qsizetype chunk = std::min<qsizetype>(4096, traffic.size() - at);
             const ssize_t n = ::write(master, traffic.constData() + at, size_t(chunk));
+            if (n < 0 && errno == EAGAIN)
+                continue;
             if (n <= 0)
                 break;
             sent += n;

@@ -4,9 +4,25 @@
 
 namespace hexline {
 
+namespace {
+
+// Blanks around a number are ignored; any other character, a tab or line break included, is
+// not part of a number (a pasted line end must not reach the status entries or the log).
+QString withoutBlanks(const QString& text)
+{
+    qsizetype first = 0, last = text.size();
+    while (first < last && text.at(first) == u' ')
+        ++first;
+    while (last > first && text.at(last - 1) == u' ')
+        --last;
+    return text.mid(first, last - first);
+}
+
+} // namespace
+
 qint16 portNumberFromText(const QString& text)
 {
-    const QString t = text.trimmed();
+    const QString t = withoutBlanks(text);
     qsizetype i = 0;
     bool negative = false;
     if (i < t.size() && (t[i] == u'+' || t[i] == u'-'))
@@ -24,14 +40,14 @@ qint16 portNumberFromText(const QString& text)
     if (negative)
         value = -value;
     if (value < -32768 || value > 32767)
-        throw Error(QStringLiteral("%1 is not a port number: it must lie between -32768 and 32767.")
+        throw Error(QStringLiteral("%1 is not a port number: it must be a number from 1 to 32767.")
                         .arg(quoted(text)));
     return qint16(value);
 }
 
 qint16 terminationFromText(const QString& text)
 {
-    const QString t = text.trimmed();
+    const QString t = withoutBlanks(text);
     quint32 value = 0;
     for (QChar ch : t) {
         const char16_t c = ch.unicode();

@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -261,6 +260,10 @@ void SerialComm::raise(qint16 event)
 
 void SerialComm::raiseReceive()
 {
+    if (inEvent_) { // never while a handler of the event runs
+        raiseAgain_ = true;
+        return;
+    }
     if (rThreshold_ == 0 || !PortOpen())
         return;
     if (bytesWaiting() < rThreshold_)
@@ -319,7 +322,8 @@ void SerialComm::finishFailure(const QString& reason)
         raise(kReceiveEvent);
     closeDevice();
     port_->clearError();
-    raise(kDeviceErrorEvent);
+    if (!inEvent_)
+        raise(kDeviceErrorEvent);
     Q_EMIT deviceFailed(QStringLiteral("Port %1 (%2) failed and was closed: %3. Press Close, reconnect "
                                        "the device and press Open.")
                             .arg(commPort_)

@@ -20,10 +20,9 @@ public:
     static constexpr qint16 kDeviceErrorEvent = 1010; // CommEvent: the device failed and was closed
     static constexpr qint32 kTextMode = 0;
     static constexpr qint32 kBinaryMode = 1;
-    // Stored with the window and never changed at run time.
-    static constexpr int kInBufferSize = 1024;  // least the receive buffer holds; it never discards
-    static constexpr int kOutBufferSize = 512;
-    static constexpr char kParityReplace = '?'; // not applied: Qt 6 offers no parity-error replacement
+    // The receive buffer holds at least this much and never discards: it grows as needed. (The
+    // program never sends, and Qt 6 offers no replacement for characters with parity errors.)
+    static constexpr int kInBufferSize = 1024;
 
     explicit SerialComm(QObject* parent = nullptr);
     ~SerialComm() override;

@@ -5,7 +5,7 @@ set -euo pipefail
 build=${1:-build}
 deb=$(ls -t "$build"/hexline_*.deb | head -n 1)
 echo "== installing $deb"
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q --reinstall "./$deb" >/dev/null
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --reinstall "$(realpath "$deb")" >/dev/null
 for f in /usr/bin/hexline /usr/share/applications/hexline.desktop \
          /usr/share/icons/hicolor/scalable/apps/hexline.svg /usr/share/man/man1/hexline.1; do
   [ -e "$f" ] || { echo "missing after install: $f"; exit 1; }

@@ -127,21 +127,24 @@ int main(int argc, char* argv[])
         std::perror("hexline-sim: openpty");
         return 1;
     }
-    const QByteArray device(name);
-    QByteArray entry;
-    const int port = attach(hexline::ports::portDirectory(), device, entry);
-    if (port < 0) {
-        std::fprintf(stderr, "hexline-sim: cannot attach to %s: %s\n",
-                     qPrintable(hexline::ports::portDirectory()), std::strerror(errno));
-        return 1;
-    }
-
+    // Handlers first, so that a signal can never leave an entry behind.
     struct sigaction sa{};
     sa.sa_handler = requestStop;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGHUP, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+
+    const QByteArray device(name);
+    const QString directory = hexline::ports::portDirectory();
+    QByteArray entry;
+    const int port = attach(directory, device, entry);
+    if (port < 0) {
+        const int why = errno;
+        std::fprintf(stderr, "hexline-sim: cannot attach to %s: %s\n", qPrintable(directory), std::strerror(why));
+        return 1;
+    }
+
 
     std::printf("Port %d\n", port);
     std::fflush(stdout);

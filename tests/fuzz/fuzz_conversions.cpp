@@ -9,10 +9,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const QRegularExpression decimal(QStringLiteral("^[+-]?[0-9]+$"));
-    static const QRegularExpression hex(QStringLiteral("^[0-9A-Fa-f]+$"));
+    static const QRegularExpression decimal(QRegularExpression::anchoredPattern(u"[+-]?[0-9]+"));
+    static const QRegularExpression hex(QRegularExpression::anchoredPattern(u"[0-9A-Fa-f]+"));
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
-    const QString trimmed = text.trimmed();
+    QString trimmed = text; // only blanks around a number are ignored
+    while (trimmed.startsWith(u' '))
+        trimmed.remove(0, 1);
+    while (trimmed.endsWith(u' '))
+        trimmed.chop(1);
 
     try {
         const qint16 port = hexline::portNumberFromText(text);
