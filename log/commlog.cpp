@@ -6,10 +6,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -54,6 +56,25 @@ QByteArray to8Bit(QString text)
     return text.toLocal8Bit();
 }
 
+bool syncDirectory(const QString& path, QString& why)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return true; // nothing that could be synced
+    const bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+    if (!ok)
+        why = QString::fromLocal8Bit(std::strerror(errno));
+    ::close(fd);
+    return ok;
+#else
+    Q_UNUSED(path);
+    Q_UNUSED(why);
+    return true;
+#endif
+}
+
 } // namespace
 
 QString defaultLogPath()
@@ -88,6 +109,7 @@ QByteArray formatLogBlock(const QString& modeText, const QString& termText, cons
 void appendLog(const QString& path, const QString& modeText, const QString& termText, PairedLists lists)
 {
     QFile file(path);
+    const bool created = !QFile::exists(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         fail(path, QStringLiteral("cannot be opened for appending"), file.errorString());
 
@@ -100,6 +122,9 @@ void appendLog(const QString& path, const QString& modeText, const QString& term
     file.close();
     if (file.error() != QFileDevice::NoError)
         fail(path, QStringLiteral("cannot be closed"), file.errorString());
+    // A new file survives a power cut only once its directory entry is on the disk too.
+    if (created && !syncDirectory(path, why))
+        fail(path, QStringLiteral("was written, but its folder cannot be synced to the disk"), why);
 
     lists.clear();
 }
