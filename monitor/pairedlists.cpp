@@ -4,17 +4,22 @@
 
 namespace hexline {
 
-void insertTrimmed(EventList& list, const QString& entry)
+namespace {
+
+// The trimming rule on one list.
+void insertTrimmedInto(EventList& list, const QString& entry)
 {
     list.insertTop(entry);
     if (list.count() > PairedLists::kTrimThreshold)
         list.removeAt(PairedLists::kTrimThreshold);
 }
 
+} // namespace
+
 void PairedLists::insertTrimmed(const QString& textEntry, const QString& valueEntry)
 {
-    hexline::insertTrimmed(text, textEntry);
-    hexline::insertTrimmed(values, valueEntry);
+    insertTrimmedInto(text, textEntry);
+    insertTrimmedInto(values, valueEntry);
 }
 
 void PairedLists::insertPlain(const QString& entry)

@@ -23,7 +23,4 @@ struct PairedLists {
     void clear();
 };
 
-// The trimming rule on one list.
-void insertTrimmed(EventList& list, const QString& entry);
-
 } // namespace hexline

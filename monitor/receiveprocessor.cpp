@@ -36,13 +36,14 @@ QString exactCopy(const QString& line)
 bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-} // namespace
-
+// The value of c as one hexadecimal digit, or -1 when it is none.
 int hexDigitValue(char16_t c)
 {
     return c < 128 ? kHex[c] : -1;
 }
 
+// The stand-in that a received character shows as in a line: control characters as their
+// visible pictures, C1 controls and unpaired surrogates as the replacement character.
 char16_t visibleCharacter(char16_t c, bool pairedSurrogate)
 {
     if (c < 0x20)
@@ -55,6 +56,8 @@ char16_t visibleCharacter(char16_t c, bool pairedSurrogate)
         return 0xFFFD;
     return c;
 }
+
+} // namespace
 
 ReceiveProcessor::ReceiveProcessor(PairedLists lists, LiveTails& tails) : lists_(lists), tails_(tails)
 {

@@ -69,11 +69,4 @@ private:
     qint64 lines_ = 0;
 };
 
-// The stand-in that a received character shows as in a line: control characters as their
-// visible pictures, C1 controls and unpaired surrogates as the replacement character.
-char16_t visibleCharacter(char16_t c, bool pairedSurrogate);
-
-// The value of c as one hexadecimal digit, or -1 when it is none.
-int hexDigitValue(char16_t c);
-
 } // namespace hexline
