@@ -140,7 +140,7 @@ PortControls FormMain::portControls() const
 
 void FormMain::Command2_Click()
 {
-    run("Open", [this] { openPort(portControls(), Comm1, lists(), TermValue); });
+    run("Open", [this] { openPort(portControls(), Comm1, lists(), receiver_, TermValue); });
 }
 
 void FormMain::Command3_Click()

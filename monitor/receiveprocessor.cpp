@@ -24,17 +24,30 @@ constexpr std::array<qint8, 128> makeHexTable()
 
 constexpr std::array<qint8, 128> kHex = makeHexTable();
 
-const QString kBreakMarker = QStringLiteral("-break- ");
-
-// An entry is stored for good, so it gets its own exactly sized copy; the working lines keep
-// their buffers for the next line.
-QString exactCopy(const QString& line)
-{
-    return QString(line.constData(), line.size());
-}
+constexpr QStringView kBreakMarker = u"-break- ";
 
 bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// What the labels and the lists get of a line: prefix and line in one exactly sized copy (an entry
+// is stored for good; the working line keeps its buffer), with every surrogate that has lost its
+// partner - cut off by a forced break or by the tail - shown as the replacement character.
+QString shownCopy(QStringView prefix, QStringView line)
+{
+    QString out(prefix.size() + line.size(), Qt::Uninitialized);
+    char16_t* d = reinterpret_cast<char16_t*>(out.data());
+    for (QChar c : prefix)
+        *d++ = c.unicode();
+    const qsizetype n = line.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        char16_t c = line[i].unicode();
+        if ((isHighSurrogate(c) && (i + 1 == n || !isLowSurrogate(line[i + 1].unicode()))) ||
+            (isLowSurrogate(c) && (i == 0 || !isHighSurrogate(line[i - 1].unicode()))))
+            c = 0xFFFD;
+        *d++ = c;
+    }
+    return out;
+}
 
 // The value of c as one hexadecimal digit, or -1 when it is none.
 int hexDigitValue(char16_t c)
@@ -43,16 +56,15 @@ int hexDigitValue(char16_t c)
 }
 
 // The stand-in that a received character shows as in a line: control characters as their
-// visible pictures, C1 controls and unpaired surrogates as the replacement character.
-char16_t visibleCharacter(char16_t c, bool pairedSurrogate)
+// visible pictures, C1 controls as the replacement character. Surrogates stay as they are, to be
+// paired with their partners (see shownCopy).
+char16_t visibleCharacter(char16_t c)
 {
     if (c < 0x20)
         return char16_t(0x2400 + c);
     if (c == 0x7F)
         return 0x2421;
     if (c >= 0x80 && c <= 0x9F)
-        return 0xFFFD;
-    if ((isHighSurrogate(c) || isLowSurrogate(c)) && !pairedSurrogate)
         return 0xFFFD;
     return c;
 }
@@ -63,6 +75,12 @@ ReceiveProcessor::ReceiveProcessor(PairedLists lists, LiveTails& tails) : lists_
 {
     lineText_.reserve(kBreakLength + 1);
     lineValues_.reserve(3 * (kBreakLength + 1));
+}
+
+void ReceiveProcessor::startLines()
+{
+    lineText_.resize(0);
+    lineValues_.resize(0);
 }
 
 void ReceiveProcessor::process(const QVariant& received, qint16 termValue)
@@ -91,8 +109,6 @@ void ReceiveProcessor::process(const QByteArray& received, qint16 termValue)
 template <typename CharAt>
 void ReceiveProcessor::walk(qsizetype n, const CharAt& charAt, qint16 termValue)
 {
-    lineText_.resize(0);
-    lineValues_.resize(0);
     captionDirty_ = false;
     sinceRepaint_.start();
     processed_ += n;
@@ -104,18 +120,12 @@ void ReceiveProcessor::walk(qsizetype n, const CharAt& charAt, qint16 termValue)
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = charAt(i);
         const int digit = hexDigitValue(c);
-        if (digit >= 0 && digit == termValue) {
-            endLine(exactCopy(lineText_), exactCopy(lineValues_));
-        } else {
-            bool paired = false;
-            if (isHighSurrogate(c))
-                paired = i + 1 < n && isLowSurrogate(charAt(i + 1));
-            else if (isLowSurrogate(c))
-                paired = i > 0 && isHighSurrogate(charAt(i - 1));
-            append(visibleCharacter(c, paired), digit);
-        }
+        if (digit >= 0 && digit == termValue)
+            endLine(shownCopy({}, lineText_), shownCopy({}, lineValues_));
+        else
+            append(visibleCharacter(c), digit);
         if (lineText_.size() > kBreakLength)
-            endLine(kBreakMarker + lineText_, kBreakMarker + lineValues_);
+            endLine(shownCopy(kBreakMarker, lineText_), shownCopy(kBreakMarker, lineValues_));
 
         if (--untilClock == 0) {
             untilClock = kClockBatch;
@@ -123,7 +133,8 @@ void ReceiveProcessor::walk(qsizetype n, const CharAt& charAt, qint16 termValue)
                 showTails();
         }
     }
-    // The partial line is dropped, but the labels must show its tail before the handler returns.
+    // The line left open goes on with the next event; the labels show its tail before the handler
+    // returns.
     if (captionDirty_)
         showTails();
 }
@@ -161,8 +172,7 @@ void ReceiveProcessor::showTails()
 {
     const QString& text = captionFromEnded_ ? endedText_ : lineText_;
     const QString& values = captionFromEnded_ ? endedValues_ : lineValues_;
-    tails_.showTails(QStringView(text).right(kTextTail).toString(),
-                     QStringView(values).right(kValueTail).toString());
+    tails_.showTails(shownCopy({}, QStringView(text).right(kTextTail)), QStringView(values).right(kValueTail).toString());
     captionDirty_ = false;
     sinceRepaint_.start();
 }

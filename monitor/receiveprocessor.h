@@ -10,11 +10,11 @@ namespace hexline {
 
 class LiveTails;
 
-// Turns one receive event's input into text lines and value lines. Every character is read as
-// one hexadecimal digit; a digit equal to the termination value ends the line, anything else
-// joins it, and a line longer than 200 characters is broken off. Ended and broken lines go to
-// the top of both lists; a line still open when the input runs out is dropped, its tail staying
-// on the live labels.
+// Turns received input into text lines and value lines. Every character is read as one
+// hexadecimal digit; a digit equal to the termination value ends the line, anything else joins
+// it, and a line longer than 200 characters is broken off. Ended and broken lines go to the top
+// of both lists. A line lives until it ends: devices hand a line over in several reads, so a line
+// still open when one event's input runs out goes on with the next event's.
 class ReceiveProcessor {
 public:
     static constexpr qint16 kReceiveEvent = 2;
@@ -24,6 +24,10 @@ public:
     static constexpr int kRepaintIntervalMs = 16;
 
     ReceiveProcessor(PairedLists lists, LiveTails& tails);
+
+    // Empties both working lines: Open calls it when it opens the port, so that a piece left by
+    // an earlier opening never joins the new one's first line.
+    void startLines();
 
     // One communication event: any code but a receive event is ignored; otherwise the input
     // is read once, by calling readInput, and walked.
@@ -54,8 +58,9 @@ private:
 
     PairedLists lists_;
     LiveTails& tails_;
-    // Working lines, emptied at the start of every event; kept as members only so that their
-    // buffers are reused instead of allocated per event.
+    // LineText and LineValues: the line not yet ended, kept from one event to the next. Their
+    // buffers are reused from line to line; a lone surrogate stays in them as received (its
+    // partner may come with the next read) and is replaced only where the line is shown or stored.
     QString lineText_;
     QString lineValues_;
     // What the labels should show: the live lines, or the last line that ended after the most

@@ -2,6 +2,7 @@
 
 #include "conversions.h"
 #include "pairedlists.h"
+#include "receiveprocessor.h"
 #include "serialcomm.h"
 
 #include <QLineEdit>
@@ -23,7 +24,8 @@ QString portEntry(const QString& portText, const char* what)
 
 } // namespace
 
-void openPort(const PortControls& c, SerialComm& Comm1, PairedLists lists, qint16& TermValue)
+void openPort(const PortControls& c, SerialComm& Comm1, PairedLists lists, ReceiveProcessor& receiver,
+              qint16& TermValue)
 {
     Comm1.setInputMode(SerialComm::kBinaryMode);
     if (c.txtMODE->text() == u"t")
@@ -35,6 +37,7 @@ void openPort(const PortControls& c, SerialComm& Comm1, PairedLists lists, qint1
     TermValue = terminationFromText(c.txtEND->text());
     lists.insertPlain(terminationEntry(c.txtEND->text()));
     Comm1.setPortOpen(true);
+    receiver.startLines();
     c.Command2->setEnabled(false);
     c.Command3->setEnabled(true);
     lists.insertPlain(portEntry(c.txtPORT->text(), "open"));

@@ -7,6 +7,7 @@ class QPushButton;
 
 namespace hexline {
 
+class ReceiveProcessor;
 class SerialComm;
 struct PairedLists;
 
@@ -21,9 +22,10 @@ struct PortControls {
 };
 
 // Open: configures Comm1 from the fields, sets TermValue, writes the termination entry, opens
-// the port, swaps the buttons and writes the open entry. A failing step throws Error; the steps
-// before it stay done.
-void openPort(const PortControls& controls, SerialComm& Comm1, PairedLists lists, qint16& TermValue);
+// the port (the receiver starts with empty lines), swaps the buttons and writes the open entry.
+// A failing step throws Error; the steps before it stay done.
+void openPort(const PortControls& controls, SerialComm& Comm1, PairedLists lists, ReceiveProcessor& receiver,
+              qint16& TermValue);
 
 // Close: closes the port if it is open, swaps the buttons back and writes the close entry.
 void closePort(const PortControls& controls, SerialComm& Comm1, PairedLists lists);

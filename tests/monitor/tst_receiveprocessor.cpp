@@ -35,7 +35,8 @@ class TstReceiveProcessor : public QObject {
 private Q_SLOTS:
     void events_data()
     {
-        QTest::addColumn<QVariantList>("events"); // QString: text mode, QByteArray: binary mode
+        // QString: text mode, QByteArray: binary mode, an invalid QVariant: the port opened again.
+        QTest::addColumn<QVariantList>("events");
         QTest::addColumn<int>("term");
         QTest::addColumn<L>("texts"); // newest first
         QTest::addColumn<L>("values");
@@ -48,7 +49,10 @@ private Q_SLOTS:
         QTest::newRow("empty") << ev(u""_s) << 13 << none << none << 0 << none;
         QTest::newRow("1AD") << ev(u"1AD"_s) << 13 << L{u"1A"_s} << L{u"1 10 "_s} << 1 << L{u"1A"_s, u"1 10 "_s};
         QTest::newRow("D alone") << ev(u"D"_s) << 13 << L{u""_s} << L{u""_s} << 0 << none;
-        QTest::newRow("12 then D") << ev(u"12"_s, u"D"_s) << 13 << L{u""_s} << L{u""_s} << 1 << L{u"12"_s, u"1 2 "_s};
+        // A line lives until it ends, across events; a new opening starts it afresh.
+        QTest::newRow("12 then D") << ev(u"12"_s, u"D"_s) << 13 << L{u"12"_s} << L{u"1 2 "_s} << 1 << L{u"12"_s, u"1 2 "_s};
+        QTest::newRow("one character per event") << ev(u"1"_s, u"A"_s, u"D"_s) << 13 << L{u"1A"_s} << L{u"1 10 "_s} << 2 << L{u"1A"_s, u"1 10 "_s};
+        QTest::newRow("opened again") << ev(u"12"_s, QVariant(), u"3D"_s) << 13 << L{u"3"_s} << L{u"3 "_s} << 2 << L{u"3"_s, u"3 "_s};
         QTest::newRow("lowercase d") << ev(u"fd"_s) << 13 << L{u"f"_s} << L{u"15 "_s} << 1 << L{u"f"_s, u"15 "_s};
         QTest::newRow("two lines and a tail") << ev(u"12D3d45"_s) << 13 << L{u"3"_s, u"12"_s}
             << L{u"3 "_s, u"1 2 "_s} << 1 << L{u"45"_s, u"4 5 "_s};
@@ -75,6 +79,12 @@ private Q_SLOTS:
         const L broken{u"-break- "_s + line201}, brokenValues{u"-break- "_s + u"7 "_s.repeated(200) + u"10 "_s};
         const L tails201{u"7"_s.repeated(29) + u"A"_s, u" "_s + u"7 "_s.repeated(23) + u"10 "_s};
         QTest::newRow("201 characters") << ev(line201) << 13 << broken << brokenValues << 1 << tails201;
+        QTest::newRow("201 characters in three events") << ev(line201.left(100), line201.mid(100, 100), line201.mid(200))
+                                                        << 13 << broken << brokenValues << 3 << tails201;
+        // A pair cut by the break: each half on its own shows as the replacement character.
+        QTest::newRow("surrogate pair cut by the break")
+            << ev(u"7"_s.repeated(200) + u"\U0001F600D"_s) << 13 << L{u"\ufffd"_s, u"-break- "_s + u"7"_s.repeated(200) + u"\ufffd"_s}
+            << L{u"? "_s, u"-break- "_s + u"7 "_s.repeated(200) + u"? "_s} << 1 << L{u"\ufffd"_s, u"? "_s};
         QTest::newRow("201 characters, then D") << ev(line201 + u"D"_s) << 13 << L{u""_s} + broken
                                                 << L{u""_s} + brokenValues << 1 << tails201;
         QTest::newRow("202 characters") << ev(line201 + u"5"_s) << 255 << broken << brokenValues
@@ -90,6 +100,8 @@ private Q_SLOTS:
             << L{u"1 ? ? "_s} << 1 << L{u"1\u0141\u240d"_s, u"1 ? ? "_s};
         QTest::newRow("binary surrogates") << bin("\x3d\xd8\x00\xde\x00\xdc\x00\xd8", 8) << 13 << none << none
             << 1 << L{u"\U0001F600\ufffd\ufffd"_s, u"? ? ? ? "_s};
+        QTest::newRow("binary pair split between events") << QVariantList{QByteArray("\x3d\xd8", 2), QByteArray("\x00\xde" "D\0", 4)}
+            << 13 << L{u"\U0001F600"_s} << L{u"? ? "_s} << 2 << L{u"\U0001F600"_s, u"? ? "_s};
         QTest::newRow("binary odd last byte") << bin("1\0D", 3) << 13 << none << none << 1 << L{u"1"_s, u"1 "_s};
         // clang-format on
     }
@@ -101,7 +113,10 @@ private Q_SLOTS:
         QFETCH(int, repaints);
         Monitor m;
         for (const QVariant& received : events)
-            m.processor.onComm(ReceiveProcessor::kReceiveEvent, qint16(term), [&] { return received; });
+            if (received.isValid())
+                m.processor.onComm(ReceiveProcessor::kReceiveEvent, qint16(term), [&] { return received; });
+            else
+                m.processor.startLines();
         QTEST(entries(m.text), "texts");
         QTEST(entries(m.values), "values");
         QCOMPARE(m.tails.shown.size(), repaints);

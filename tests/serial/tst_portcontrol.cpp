@@ -4,6 +4,8 @@
 #include "pairedlists.h"
 #include "portcontrol.h"
 #include "ptypair.h"
+#include "livetails.h"
+#include "receiveprocessor.h"
 #include "serialcomm.h"
 #include "testutil.h"
 
@@ -27,6 +29,10 @@ struct Window {
     QLineEdit txtPORT{u"1"_s}, txtSETUP{u"9600,N,8,1"_s}, txtMODE{u"t"_s}, txtEND{u"0D"_s};
     QPushButton Command2{u"Open"_s}, Command3{u"Close"_s};
     EventList List1, List2;
+    struct : LiveTails {
+        void showTails(const QString&, const QString&) override {}
+    } tails;
+    ReceiveProcessor receiver{{List1, List2}, tails};
     SerialComm Comm1;
     qint16 TermValue = 0;
 
@@ -34,7 +40,7 @@ struct Window {
     PortControls controls() { return {&txtPORT, &txtSETUP, &txtMODE, &txtEND, &Command2, &Command3}; }
     PairedLists lists() { return {List1, List2}; }
     // The operation's failure message, or an empty string when it ran through.
-    QString open() { return run([this] { openPort(controls(), Comm1, lists(), TermValue); }); }
+    QString open() { return run([this] { openPort(controls(), Comm1, lists(), receiver, TermValue); }); }
     QString close() { return run([this] { closePort(controls(), Comm1, lists()); }); }
     static QString run(const std::function<void()>& op)
     {
