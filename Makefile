@@ -1,4 +1,5 @@
 # All set-up on a fresh Debian 12 machine: `make run`, `make test`, `make demo`.
+# `make check` is the quick loop: the Release build and its tests only.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 BUILD := build
@@ -8,7 +9,7 @@ XVFB := xvfb-run -a -s "-screen 0 1280x800x24"
 
 # Debian packages that building, running, testing, fuzzing, packaging and benchmarking need.
 PACKAGES := g++ make cmake qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev \
-            clang libclang-rt-14-dev dpkg-dev xvfb xauth x11-utils imagemagick fonts-dejavu-core
+            clang clang-format libclang-rt-14-dev dpkg-dev xvfb xauth x11-utils imagemagick fonts-dejavu-core
 
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=16 \
   LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
@@ -19,7 +20,7 @@ FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 600
 BENCH_SECONDS ?= 10
 
-.PHONY: deps build asan fuzz-build run demo test fuzz fuzz-short soak-short bench install package package-check clean
+.PHONY: deps build asan fuzz-build run demo check test format-check fuzz fuzz-short soak-short bench install package package-check clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -54,10 +55,17 @@ run: build
 demo: build
 	tools/demo.sh $(BUILD)
 
-test: build asan fuzz-build
+check: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Everything CI runs.
+test: format-check check asan
 	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
 	$(MAKE) --no-print-directory fuzz-short soak-short package-check
+
+# Every C++ file follows .clang-format.
+format-check: deps
+	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 
 # Each fuzz target over a copy of its committed seeds, so the tree stays clean.
 define run-fuzz
@@ -75,10 +83,10 @@ endef
 fuzz: fuzz-build
 	$(call run-fuzz,$(FUZZ_SECONDS))
 
-fuzz-short:
+fuzz-short: fuzz-build
 	$(call run-fuzz,10)
 
-soak-short:
+soak-short: asan
 	@echo "== soak for 30 s under AddressSanitizer and LeakSanitizer"
 	$(SANITIZER_ENV) QT_QPA_PLATFORM=offscreen ./$(ASAN_BUILD)/bench/soak 30
 
@@ -99,7 +107,7 @@ install: build
 package: build
 	cd $(BUILD) && cpack
 
-# The package installs on this machine and the installed program starts.
+# The package unpacks, apt can satisfy its dependencies and its program starts; nothing is installed.
 package-check: package
 	tools/check-package.sh $(BUILD)
 
