@@ -133,19 +133,21 @@ FormMain::FormMain(QWidget* parent)
 
 FormMain::~FormMain() = default;
 
-PortControls FormMain::portControls() const
-{
-    return {txtPORT, txtSETUP, txtMODE, txtEND, Command2, Command3};
-}
+QString FormMain::portText() const { return txtPORT->text(); }
+QString FormMain::setupText() const { return txtSETUP->text(); }
+QString FormMain::modeText() const { return txtMODE->text(); }
+QString FormMain::endText() const { return txtEND->text(); }
+void FormMain::setOpenEnabled(bool enabled) { Command2->setEnabled(enabled); }
+void FormMain::setCloseEnabled(bool enabled) { Command3->setEnabled(enabled); }
 
 void FormMain::Command2_Click()
 {
-    run("Open", [this] { openPort(portControls(), Comm1, lists(), receiver_, TermValue); });
+    run("Open", [this] { openPort(*this, Comm1, lists(), receiver_, TermValue); });
 }
 
 void FormMain::Command3_Click()
 {
-    run("Close", [this] { closePort(portControls(), Comm1, lists()); });
+    run("Close", [this] { closePort(*this, Comm1, lists()); });
 }
 
 void FormMain::Command4_Click()

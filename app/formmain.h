@@ -22,7 +22,7 @@ namespace hexline {
 // The one window, frmMAIN: the fields, buttons, lists and labels at their design places, the
 // serial component Comm1 and TermValue. It routes four events (Open, Close, Log and the
 // communication event) and is the one place where a failure is caught and shown.
-class FormMain : public QWidget, private LiveTails {
+class FormMain : public QWidget, private LiveTails, private PortControls {
     Q_OBJECT
 public:
     explicit FormMain(QWidget* parent = nullptr);
@@ -63,9 +63,14 @@ private:
     void Command4_Click();
     void Comm1_OnComm();
     void showTails(const QString& textTail, const QString& valueTail) override;
+    QString portText() const override;
+    QString setupText() const override;
+    QString modeText() const override;
+    QString endText() const override;
+    void setOpenEnabled(bool enabled) override;
+    void setCloseEnabled(bool enabled) override;
     void run(const char* operation, const std::function<void()>& handler);
     void showFailure(const QString& message);
-    PortControls portControls() const;
 
     EventList textList_;
     EventList valueList_;

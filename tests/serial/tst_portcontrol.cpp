@@ -1,5 +1,5 @@
-// Open and Close with real fields, buttons and lists, against pseudo-terminals attached through
-// the port directory.
+// Open and Close with real lists and component, against pseudo-terminals attached through the
+// port directory.
 #include "eventlist.h"
 #include "pairedlists.h"
 #include "portcontrol.h"
@@ -9,8 +9,6 @@
 #include "serialcomm.h"
 #include "testutil.h"
 
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 
 using namespace hexline;
@@ -25,9 +23,15 @@ const QString kTerm = u"Termination block set to :&H0D (13)"_s;
 const QString kOpen1 = u"COMM 1 open."_s;
 
 // The part of the window that Open and Close work on, in its design state.
-struct Window {
-    QLineEdit txtPORT{u"1"_s}, txtSETUP{u"9600,N,8,1"_s}, txtMODE{u"t"_s}, txtEND{u"0D"_s};
-    QPushButton Command2{u"Open"_s}, Command3{u"Close"_s};
+struct Window : PortControls {
+    QString txtPORT = u"1"_s, txtSETUP = u"9600,N,8,1"_s, txtMODE = u"t"_s, txtEND = u"0D"_s;
+    bool Command2 = true, Command3 = false; // the enabled states of Open and Close
+    QString portText() const override { return txtPORT; }
+    QString setupText() const override { return txtSETUP; }
+    QString modeText() const override { return txtMODE; }
+    QString endText() const override { return txtEND; }
+    void setOpenEnabled(bool enabled) override { Command2 = enabled; }
+    void setCloseEnabled(bool enabled) override { Command3 = enabled; }
     EventList List1, List2;
     struct : LiveTails {
         void showTails(const QString&, const QString&) override {}
@@ -36,12 +40,10 @@ struct Window {
     SerialComm Comm1;
     qint16 TermValue = 0;
 
-    Window() { Command3.setEnabled(false); }
-    PortControls controls() { return {&txtPORT, &txtSETUP, &txtMODE, &txtEND, &Command2, &Command3}; }
     PairedLists lists() { return {List1, List2}; }
     // The operation's failure message, or an empty string when it ran through.
-    QString open() { return run([this] { openPort(controls(), Comm1, lists(), receiver, TermValue); }); }
-    QString close() { return run([this] { closePort(controls(), Comm1, lists()); }); }
+    QString open() { return run([this] { openPort(*this, Comm1, lists(), receiver, TermValue); }); }
+    QString close() { return run([this] { closePort(*this, Comm1, lists()); }); }
     static QString run(const std::function<void()>& op)
     {
         const QString m = test::failure(op);
@@ -52,7 +54,7 @@ struct Window {
     {
         return entries(List1) == entries(List2) ? entries(List1) : QStringList{u"lists differ"_s};
     }
-    bool closedButtons() const { return Command2.isEnabled() && !Command3.isEnabled(); }
+    bool closedButtons() const { return Command2 && !Command3; }
 };
 
 } // namespace
@@ -127,10 +129,10 @@ private Q_SLOTS:
         w.Comm1.setSettings(u"1200,N,8,2"_s);
         w.TermValue = 99;
         w.lists().insertPlain(kOlder);
-        w.txtPORT.setText(port);
-        w.txtSETUP.setText(setup);
-        w.txtMODE.setText(mode);
-        w.txtEND.setText(end);
+        w.txtPORT = port;
+        w.txtSETUP = setup;
+        w.txtMODE = mode;
+        w.txtEND = end;
 
         const QString message = w.open();
         QVERIFY2(error.isEmpty() ? message.isEmpty() : message.contains(error), qPrintable(message));
@@ -142,20 +144,19 @@ private Q_SLOTS:
         QTEST(int(w.TermValue), "termValue");
         QCOMPARE(w.both(), added + QStringList{kOlder});
         QCOMPARE(w.Comm1.PortOpen(), error.isEmpty());
-        QCOMPARE(w.Command2.isEnabled(), !error.isEmpty());
-        QCOMPARE(w.Command3.isEnabled(), error.isEmpty());
-        QCOMPARE(w.txtPORT.text() + w.txtEND.text(), port + end); // Open writes no field
+        QCOMPARE(w.Command2, !error.isEmpty());
+        QCOMPARE(w.Command3, error.isEmpty());
     }
 
     void openFailsTwiceInARow()
     {
         Window w;
-        w.txtPORT.setText(u"9"_s);
+        w.txtPORT = u"9"_s;
         QVERIFY(!w.open().isEmpty() && !w.open().isEmpty());
         QCOMPARE(w.both(), (QStringList{kTerm, kTerm}));
         QVERIFY(w.closedButtons());
         // A later Open that succeeds adds its entries above.
-        w.txtPORT.setText(u"1"_s);
+        w.txtPORT = u"1"_s;
         QCOMPARE(w.open(), QString());
         QCOMPARE(w.both(), (QStringList{kOpen1, kTerm, kTerm, kTerm}));
     }
@@ -177,15 +178,15 @@ private Q_SLOTS:
         QFETCH(QString, portAtClose);
         QFETCH(QString, added);
         Window w;
-        w.txtPORT.setText(u"5"_s);
+        w.txtPORT = u"5"_s;
         if (openFirst) {
             QCOMPARE(w.open(), QString());
         } else { // the buttons of Opened, the port closed
-            w.Command2.setEnabled(false);
-            w.Command3.setEnabled(true);
+            w.Command2 = false;
+            w.Command3 = true;
         }
         const QStringList before = w.both();
-        w.txtPORT.setText(portAtClose);
+        w.txtPORT = portAtClose;
 
         QCOMPARE(w.close().isEmpty(), !added.isEmpty());
         QVERIFY(!w.Comm1.PortOpen() && w.closedButtons());
@@ -211,5 +212,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestPortControl)
+QTEST_GUILESS_MAIN(TestPortControl)
 #include "tst_portcontrol.moc"
