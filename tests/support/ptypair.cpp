@@ -1,5 +1,7 @@
 #include "ptypair.h"
 
+#include "portmap.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -72,7 +74,7 @@ PortDirectory::PortDirectory()
 
 QString PortDirectory::path() const
 {
-    return dir_.path() + QStringLiteral("/hexline/ports");
+    return ports::portDirectory(); // under XDG_CONFIG_HOME, which the constructor pointed here
 }
 
 bool PortDirectory::attach(int port, const QString& device)
