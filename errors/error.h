@@ -6,7 +6,9 @@
 namespace hexline {
 
 // The one failure type of the program. A failing step throws it with a message meant for the
-// user; only the window catches it, so a handler stops where it failed and keeps what it did.
+// user. The window catches it around each handler and shows it, so a handler stops where it
+// failed and keeps what it did; the serial component catches it only to undo a half-applied
+// change of its own, and throws it on.
 class Error : public std::runtime_error {
 public:
     explicit Error(const QString& message);
