@@ -129,7 +129,8 @@ private Q_SLOTS:
         if (QDir::isRelativePath(target))
             target = QDir::cleanPath(dir_.filePath(target));
         Lists lists(kExample);
-        const QString message = test::failure([&] { appendLog(target, u"t"_s, u"0D"_s, lists.pair()); });
+        const QString message =
+            test::failure([&] { appendLog(target, u"t"_s, u"0D"_s, lists.pair()); }).value_or(u"<no failure>"_s);
         QVERIFY2(message.startsWith(target + u" "_s + reason + u": "_s), qPrintable(message));
         QVERIFY2(message.endsWith(u". Both lists are unchanged."_s), qPrintable(message));
         QCOMPARE(lists.contents(), Lists(kExample).contents());

@@ -40,9 +40,8 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QString, value);
         qint16 result = 0;
-        const QString message = test::failure(
-            [&] { result = port ? portNumberFromText(text) : terminationFromText(text); });
-        QCOMPARE(message == u"<no failure>"_s, !value.isEmpty());
+        const auto message = test::failure([&] { result = port ? portNumberFromText(text) : terminationFromText(text); });
+        QCOMPARE(message.has_value(), value.isEmpty());
         if (!value.isEmpty())
             QCOMPARE(result, qint16(value.toInt()));
     }

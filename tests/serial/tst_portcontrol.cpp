@@ -46,8 +46,7 @@ struct Window : PortControls {
     QString close() { return run([this] { closePort(*this, Comm1, lists()); }); }
     static QString run(const std::function<void()>& op)
     {
-        const QString m = test::failure(op);
-        return m == u"<no failure>"_s ? QString() : m;
+        return test::failure(op).value_or(QString());
     }
     // The entries of both lists, newest first, when the lists agree.
     QStringList both() const

@@ -8,18 +8,19 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace hexline::test {
 
-// The message of the Error that step throws, or "<no failure>".
-inline QString failure(const std::function<void()>& step)
+// The message of the Error that step throws; none when it runs through.
+inline std::optional<QString> failure(const std::function<void()>& step)
 {
     try {
         step();
     } catch (const Error& e) {
         return e.message();
     }
-    return QStringLiteral("<no failure>");
+    return std::nullopt;
 }
 
 // The entries of a list, index 0 first.
