@@ -7,6 +7,7 @@
 #include "receiveprocessor.h"
 #include "serialcomm.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -15,6 +16,7 @@
 class QLabel;
 class QLineEdit;
 class QListView;
+class QMessageBox;
 class QPushButton;
 
 namespace hexline {
@@ -64,13 +66,14 @@ private:
     void Comm1_OnComm();
     void showTails(const QString& textTail, const QString& valueTail) override;
     void run(const char* operation, const std::function<void()>& handler);
-    void showFailure(const QString& message);
+    void showFailure(const QString& title, const QString& message, const QString& brief);
     PortControls portControls() const;
 
     EventList textList_;
     EventList valueList_;
     ReceiveProcessor receiver_;
     QString logPath_;
+    QPointer<QMessageBox> failureBox_; // the one shown, until the user closes it
 };
 
 } // namespace hexline

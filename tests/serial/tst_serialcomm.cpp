@@ -5,6 +5,7 @@
 #include "testutil.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSerialPort>
@@ -258,6 +259,11 @@ private Q_SLOTS:
     void rejections()
     {
         QVERIFY(dir_.attach(7, u"/nonexistent/ttyHX"_s));
+        // Entries that lead to no terminal are never listed as serial devices present.
+        const QStringList notTerminals{u"/dev/null"_s, QCoreApplication::applicationFilePath(),
+                                       QDir::tempPath()};
+        for (int i = 0; i < notTerminals.size(); ++i)
+            QVERIFY(dir_.attach(8 + i, notTerminals[i]));
         const QString present = u"port %1 (%2)"_s.arg(kPort).arg(device());
         SerialComm comm, second;
         const auto openPort = [&](int port) {
@@ -275,14 +281,19 @@ private Q_SLOTS:
             {failure([&] { comm.setCommPort(4); }), {u"already open"_s}},
             {failure([&] { open(second); }), {present + u" cannot be opened: it is in use"_s}},
         };
-        for (const auto& [message, parts] : cases)
+        for (const auto& [message, parts] : cases) {
             for (const QString& part : parts)
                 QVERIFY2(message.contains(part), qPrintable(message));
+            for (const QString& path : notTerminals)
+                QVERIFY2(!message.contains(path + u')'), qPrintable(message));
+        }
         QCOMPARE(comm.CommPort(), kPort);
         QVERIFY(comm.PortOpen() && !second.PortOpen());
         comm.setPortOpen(false);
         open(second); // released by the close
         QVERIFY(second.PortOpen());
+        for (int port = 7; port <= 10; ++port)
+            dir_.detach(port);
     }
 
     void portNumbers_data()

@@ -1,13 +1,18 @@
 // A second process that opens a port, for tests of ports held or forbidden by someone else.
 //   portprobe open N   opens port N, prints "opened" or the error message, exits 0 or 1
 //   portprobe hold N   opens port N, prints "holding", keeps it open until its input ends
+//   portprobe device PATH  opens the device itself, as any program would, prints "opened" or
+//                          the system's reason, exits 0 or 1
 
 #include "error.h"
 #include "serialcomm.h"
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 int main(int argc, char* argv[])
@@ -16,6 +21,11 @@ int main(int argc, char* argv[])
     if (argc != 3)
         return 2;
     const QByteArray mode(argv[1]);
+    if (mode == "device") {
+        const int fd = ::open(argv[2], O_RDWR | O_NOCTTY | O_NONBLOCK);
+        std::printf("%s\n", fd >= 0 ? "opened" : std::strerror(errno));
+        return fd >= 0 ? 0 : 1;
+    }
     hexline::SerialComm comm;
     try {
         comm.setCommPort(qint16(std::atoi(argv[2])));
