@@ -4,7 +4,6 @@
 #include "portmap.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QTimer>
 
 #ifdef Q_OS_UNIX
@@ -277,16 +276,16 @@ void SerialComm::setPortOpen(bool open)
     port_->clearError();
     failing_ = false;
 #ifdef Q_OS_UNIX
-    {
-        const DevicePeek peek(path);
-        if (peek.lockedElsewhere())
-            failOpen(path, inUse(path));
-        if (!port_->open(QIODevice::ReadWrite)) {
-            const QString reason = openFailure(path);
-            port_->clearError();
-            failOpen(path, reason);
-        }
+    const DevicePeek peek(path);
+    if (peek.lockedElsewhere())
+        failOpen(path, inUse(path));
+#endif
+    if (!port_->open(QIODevice::ReadWrite)) {
+        const QString reason = openFailure(path);
+        port_->clearError();
+        failOpen(path, reason);
     }
+#ifdef Q_OS_UNIX
     // No one else reads the device while it is open here: programs that lock it (terminal
     // programs, ModemManager) are kept out by the lock, and all but root by TIOCEXCL.
     const int fd = int(port_->handle());
@@ -295,12 +294,6 @@ void SerialComm::setPortOpen(bool open)
         failOpen(path, inUse(path));
     }
     exclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
-#else
-    if (!port_->open(QIODevice::ReadWrite)) {
-        const QString reason = openFailure(path);
-        port_->clearError();
-        failOpen(path, reason);
-    }
 #endif
     // The device may refuse a setting only now that it is open (an unusual baud rate, say).
     try {
