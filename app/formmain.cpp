@@ -78,6 +78,22 @@ QLabel* liveLabel(QWidget* parent, const char* name, const QRect& geometry)
     return l;
 }
 
+// A message as a message box shows it: words longer than a line (device paths) cut in the
+// middle, and the whole cut short, so that the box always fits on the screen.
+QString fitForBox(const QString& message)
+{
+    constexpr qsizetype kLongestWord = 60, kHead = 24, kLongest = 1000;
+    QStringList words = message.split(u' ');
+    for (QString& word : words)
+        if (word.size() > kLongestWord)
+            word =
+                word.left(kHead) + QStringLiteral("\u2026") + word.right(kLongestWord - kHead - 1);
+    QString text = words.join(u' ');
+    if (text.size() > kLongest)
+        text = text.left(kLongest - 1) + QStringLiteral("\u2026");
+    return text;
+}
+
 } // namespace
 
 FormMain::FormMain(QWidget* parent)
@@ -128,7 +144,9 @@ FormMain::FormMain(QWidget* parent)
     connect(Command3, &QPushButton::clicked, this, &FormMain::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &FormMain::Command4_Click);
     connect(&Comm1, &SerialComm::OnComm, this, &FormMain::Comm1_OnComm);
-    connect(&Comm1, &SerialComm::deviceFailed, this, &FormMain::showFailure);
+    connect(&Comm1, &SerialComm::deviceFailed, this, [this](const QString& message) {
+        showFailure(QStringLiteral("Port failed"), message, message);
+    });
 }
 
 FormMain::~FormMain() = default;
@@ -173,27 +191,36 @@ void FormMain::run(const char* operation, const std::function<void()>& handler)
 {
     // A handler stops at its failing step and keeps what it did before; the failure is shown
     // once it has returned, and the program goes on.
-    QString message;
+    QString message, brief;
     try {
         handler();
         return;
     } catch (const Error& e) {
-        message = QStringLiteral("%1 failed: %2").arg(QLatin1String(operation), e.message());
+        message = e.message();
+        brief = e.brief();
     } catch (const std::exception& e) {
-        message = QStringLiteral("%1 failed: %2").arg(QLatin1String(operation), QString::fromLocal8Bit(e.what()));
+        message = brief = QString::fromLocal8Bit(e.what());
     }
-    showFailure(message);
+    const QString title = QStringLiteral("%1 failed").arg(QLatin1String(operation));
+    const QString prefix = title + QStringLiteral(": ");
+    showFailure(title, prefix + message, prefix + brief);
 }
 
-void FormMain::showFailure(const QString& message)
+void FormMain::showFailure(const QString& title, const QString& message, const QString& brief)
 {
     std::fprintf(stderr, "hexline: %s\n", message.toLocal8Bit().constData());
     std::fflush(stderr);
-    // Non-blocking: no nested event loop, so no receive event runs in the middle of a handler.
-    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->show();
+    // One box at a time: a new failure takes over the box that is still shown. Non-blocking: no
+    // nested event loop, so no receive event runs in the middle of a handler.
+    if (!failureBox_) {
+        failureBox_ =
+            new QMessageBox(QMessageBox::Warning, title, QString(), QMessageBox::Ok, this);
+        failureBox_->setAttribute(Qt::WA_DeleteOnClose);
+        failureBox_->setModal(false);
+    }
+    failureBox_->setWindowTitle(title);
+    failureBox_->setText(fitForBox(brief));
+    failureBox_->show();
     Q_EMIT failureShown(message);
 }
 

@@ -7,6 +7,7 @@
 #include "receiveprocessor.h"
 #include "serialcomm.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -15,6 +16,7 @@
 class QLabel;
 class QLineEdit;
 class QListView;
+class QMessageBox;
 class QPushButton;
 
 namespace hexline {
@@ -70,12 +72,13 @@ private:
     void setOpenEnabled(bool enabled) override;
     void setCloseEnabled(bool enabled) override;
     void run(const char* operation, const std::function<void()>& handler);
-    void showFailure(const QString& message);
+    void showFailure(const QString& title, const QString& message, const QString& brief);
 
     EventList textList_;
     EventList valueList_;
     ReceiveProcessor receiver_;
     QString logPath_;
+    QPointer<QMessageBox> failureBox_; // the one shown, until the user closes it
 };
 
 } // namespace hexline

@@ -2,7 +2,8 @@
 
 namespace hexline {
 
-Error::Error(const QString& message) : std::runtime_error(message.toStdString()), message_(message)
+Error::Error(const QString& message, const QString& brief)
+    : std::runtime_error(message.toStdString()), message_(message), brief_(brief)
 {
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -26,6 +27,42 @@ constexpr char kLineEnd[] = "\r\n";
 [[noreturn]] void fail(const QString& path, const QString& what, const QString& why)
 {
     throw Error(QStringLiteral("%1 %2: %3. Both lists are unchanged.").arg(QDir::toNativeSeparators(path), what, why));
+}
+
+// The system's reason for the file operation that just failed. QFile reports a short write
+// (a disk that fills up halfway) as "Unknown error", so errno comes first.
+QString reason(int error, const QFileDevice& file)
+{
+    return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : file.errorString();
+}
+
+// Takes back what reached the file of a block that failed, so that the file holds whole blocks
+// only and agrees with the lists, which stay unchanged. Devices and pipes keep nothing to take
+// back.
+bool restoreSize(QFile& file, qint64 size, QString& why)
+{
+    if (!file.isOpen() && !file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        why = reason(errno, file);
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::fstat(file.handle(), &st) == 0 && !S_ISREG(st.st_mode))
+        return true;
+    if (::ftruncate(file.handle(), size) != 0 || ::fsync(file.handle()) != 0) {
+        why = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    return true;
+#else
+    if (file.isSequential())
+        return true;
+    if (!file.resize(size)) {
+        why = file.errorString();
+        return false;
+    }
+    return true;
+#endif
 }
 
 // Makes the written block durable. Devices and pipes that cannot be synced have nothing to lose.
@@ -110,21 +147,41 @@ void appendLog(const QString& path, const QString& modeText, const QString& term
 {
     QFile file(path);
     const bool created = !QFile::exists(path);
+    errno = 0;
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        fail(path, QStringLiteral("cannot be opened for appending"), file.errorString());
+        fail(path, QStringLiteral("cannot be opened for appending"), reason(errno, file));
+    const qint64 sizeBefore = file.size();
 
+    // A failure from here on takes the block back out of the file.
+    const auto failWritten = [&](const QString& what, QString why) {
+        QString restoreWhy;
+        if (!restoreSize(file, sizeBefore, restoreWhy))
+            why += QStringLiteral(
+                       ", and what was written of the block cannot be taken back (%1), so the "
+                       "file may now end with part of a block")
+                       .arg(restoreWhy);
+        file.close();
+        fail(path, what, why);
+    };
     const QByteArray block = formatLogBlock(modeText, termText, lists);
     QString why;
-    if (file.write(block) != block.size())
-        fail(path, QStringLiteral("cannot be written"), file.errorString());
+    for (qint64 done = 0; done < block.size();) {
+        errno = 0;
+        const qint64 n = file.write(block.constData() + done, block.size() - done);
+        if (n <= 0)
+            failWritten(QStringLiteral("cannot be written"), reason(errno, file));
+        done += n; // a short write is followed by one that tells why it stopped
+    }
     if (!syncToDisk(file, why))
-        fail(path, QStringLiteral("cannot be synced to the disk"), why);
+        failWritten(QStringLiteral("cannot be synced to the disk"), why);
+    errno = 0;
     file.close();
     if (file.error() != QFileDevice::NoError)
-        fail(path, QStringLiteral("cannot be closed"), file.errorString());
+        failWritten(QStringLiteral("cannot be closed"), reason(errno, file));
     // A new file survives a power cut only once its directory entry is on the disk too.
     if (created && !syncDirectory(path, why))
-        fail(path, QStringLiteral("was written, but its folder cannot be synced to the disk"), why);
+        failWritten(QStringLiteral("was written, but its folder cannot be synced to the disk"),
+                    why);
 
     lists.clear();
 }

@@ -18,7 +18,8 @@ QByteArray formatLogBlock(const QString& modeText, const QString& termText, cons
 
 // Log: appends one block to the file at path, makes sure it is on the disk, then clears both
 // lists. Throws Error when the file cannot be opened, written, synced or closed; the file is then
-// released and both lists are unchanged.
+// cut back to its size before the block (so it holds whole blocks only) and released, and both
+// lists are unchanged.
 void appendLog(const QString& path, const QString& modeText, const QString& termText, PairedLists lists);
 
 } // namespace hexline

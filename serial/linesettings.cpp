@@ -85,7 +85,11 @@ LineSettings parseLineSettings(const QString& text)
         reject(text, QStringLiteral("1.5 stop bits are not available on this system; use 1 or 2"));
 #endif
     } else {
+#ifdef Q_OS_WIN
         reject(text, QStringLiteral("the stop bits must be 1, 1.5 or 2"));
+#else
+        reject(text, QStringLiteral("the stop bits must be 1 or 2"));
+#endif
     }
     return s;
 }

@@ -8,6 +8,11 @@
 
 #include <map>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#endif
+
 namespace hexline::ports {
 
 namespace {
@@ -91,6 +96,30 @@ std::map<int, QString> directoryEntries()
     return entries;
 }
 
+// A terminal device: a character device of the class tty. Pseudo-terminal slaves (majors 136 to
+// 143) have no entry in /sys, so their major number tells. Opening a device to ask it would
+// raise the modem lines of a real port.
+bool isTerminal(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+#ifdef Q_OS_LINUX
+    const unsigned int majorNumber = major(st.st_rdev);
+    if (majorNumber >= 136 && majorNumber <= 143)
+        return true;
+    const QString classLink =
+        QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(majorNumber).arg(minor(st.st_rdev));
+    return QFileInfo(classLink).symLinkTarget().endsWith(QLatin1String("/tty"));
+#else
+    return true;
+#endif
+#else
+    return QFileInfo::exists(path);
+#endif
+}
+
 } // namespace
 
 QString portDirectory()
@@ -118,11 +147,11 @@ int portForDevice(const QString& path)
     return port != 0 && devicePath(port) == path ? port : 0;
 }
 
-QString presentDevices()
+QString presentDevices(int shown)
 {
     std::map<int, QString> present;
     for (const auto& [port, device] : directoryEntries())
-        if (QFileInfo::exists(device))
+        if (isTerminal(device))
             present.emplace(port, device);
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         const int port = portForDevice(info.systemLocation());
@@ -132,8 +161,13 @@ QString presentDevices()
     if (present.empty())
         return QStringLiteral("No serial devices are present.");
     QStringList items;
-    for (const auto& [port, device] : present)
+    for (const auto& [port, device] : present) {
+        if (shown >= 0 && items.size() == shown) {
+            items << QStringLiteral("... and %1 more").arg(present.size() - std::size_t(shown));
+            break;
+        }
         items << QStringLiteral("port %1 (%2)").arg(port).arg(device);
+    }
     return QStringLiteral("Serial devices present: %1.").arg(items.join(QStringLiteral(", ")));
 }
 

@@ -18,7 +18,9 @@ QString devicePath(int port);
 // The port number that opens the device at path, or 0 when none does.
 int portForDevice(const QString& path);
 
-// One sentence listing the serial devices present with the port numbers that open them.
-QString presentDevices();
+// One sentence listing the serial devices present with the port numbers that open them: the
+// first `shown` of them, then how many more there are. Only terminal devices count; an entry
+// that leads to a plain file, a directory or a device such as /dev/null is left out.
+QString presentDevices(int shown = -1);
 
 } // namespace hexline::ports

@@ -3,15 +3,19 @@
 #include "error.h"
 #include "portmap.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QTimer>
-
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #endif
 
@@ -23,6 +27,9 @@ QString cannotSet(const char* name, const QString& value, const QString& why)
 {
     return QStringLiteral("%1 cannot be set to %2: %3.").arg(QLatin1String(name), value, why);
 }
+
+// At most this many devices are named in a message box; standard error gets them all.
+constexpr int kDevicesShown = 10;
 
 // Errors after which the device cannot go on: it was removed, hung up or stopped answering.
 bool isFatal(QSerialPort::SerialPortError error)
@@ -39,12 +46,86 @@ bool isFatal(QSerialPort::SerialPortError error)
 }
 
 #ifdef Q_OS_UNIX
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// " (name, pid N)" of the program that holds the lock on the device, where /proc/locks shows
+// it; empty otherwise.
+QString lockHolder(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    const auto hex = [](unsigned int n) {
+        return QByteArray::number(n, 16).rightJustified(2, '0');
+    };
+    const QByteArray inode = hex(major(st.st_dev)) + ':' + hex(minor(st.st_dev)) + ':' +
+                             QByteArray::number(quint64(st.st_ino));
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return {};
+    // "1: FLOCK  ADVISORY  WRITE 4711 00:1a:3 0 EOF": the pid stands before the inode.
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        const qsizetype at = fields.indexOf(inode);
+        if (at < 2 || !fields.contains("FLOCK"))
+            continue;
+        const QByteArray pid = fields.at(at - 1);
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(QLatin1String(pid)));
+        const QString name = comm.open(QIODevice::ReadOnly)
+                                 ? QString::fromLocal8Bit(comm.readAll().trimmed())
+                                 : QString();
+        return name.isEmpty() ? QStringLiteral(" (pid %1)").arg(QLatin1String(pid))
+                              : QStringLiteral(" (%1, pid %2)").arg(name, QLatin1String(pid));
+    }
+    return {};
+}
+
+QString inUse(const QString& path)
+{
+    return QStringLiteral("it is in use by another program") + lockHolder(path);
+}
+
+// A look at the device before QSerialPort opens it and sets its line: a device that another
+// program has locked is left alone. The descriptor stays open until QSerialPort has its own,
+// so that the modem lines of a real port do not drop in between.
+class DevicePeek {
+public:
+    explicit DevicePeek(const QString& path)
+        : fd_(::open(QFile::encodeName(path).constData(),
+                     O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
+    {
+    }
+    ~DevicePeek()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    DevicePeek(const DevicePeek&) = delete;
+    DevicePeek& operator=(const DevicePeek&) = delete;
+    bool lockedElsewhere() const
+    {
+        if (fd_ < 0)
+            return false;
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+            ::flock(fd_, LOCK_UN);
+            return false;
+        }
+        return errno == EWOULDBLOCK;
+    }
+
+private:
+    int fd_;
+};
+
 // Why a device that exists could not be opened, in terms a user can act on.
 QString permissionAdvice(const QString& path)
 {
     const QByteArray local = QFile::encodeName(path);
     if (::access(local.constData(), R_OK | W_OK) == 0)
-        return QStringLiteral("it is in use by another program");
+        return inUse(path);
     struct stat st{};
     QString group;
     if (::stat(local.constData(), &st) == 0)
@@ -151,6 +232,15 @@ qint64 SerialComm::bytesWaiting() const
 
 void SerialComm::closeDevice()
 {
+#ifdef Q_OS_UNIX
+    if (port_->isOpen()) {
+        const int fd = int(port_->handle());
+        if (exclusive_)
+            ::ioctl(fd, TIOCNXCL);
+        ::flock(fd, LOCK_UN);
+    }
+#endif
+    exclusive_ = false;
     port_->close();
     fed_.clear();
 }
@@ -166,10 +256,14 @@ void SerialComm::setPortOpen(bool open)
         throw Error(QStringLiteral("port %1 is already open.").arg(commPort_));
 
     const QString path = ports::devicePath(commPort_);
-    if (path.isEmpty())
-        throw Error(QStringLiteral("port %1 has no device: no entry com%1 in %2 names one. %3")
-                        .arg(commPort_)
-                        .arg(ports::portDirectory(), ports::presentDevices()));
+    if (path.isEmpty()) {
+        const QString message =
+            QStringLiteral("port %1 has no device: no entry com%1 in %2 names one. ")
+                .arg(commPort_)
+                .arg(ports::portDirectory());
+        throw Error(message + ports::presentDevices(),
+                    message + ports::presentDevices(kDevicesShown));
+    }
 
     ++session_;
     device_ = path;
@@ -181,11 +275,26 @@ void SerialComm::setPortOpen(bool open)
     port_->setFlowControl(QSerialPort::NoFlowControl);
     port_->clearError();
     failing_ = false;
+#ifdef Q_OS_UNIX
+    const DevicePeek peek(path);
+    if (peek.lockedElsewhere())
+        failOpen(path, inUse(path));
+#endif
     if (!port_->open(QIODevice::ReadWrite)) {
-        const QString message = openFailure(path);
+        const QString reason = openFailure(path);
         port_->clearError();
-        throw Error(message);
+        failOpen(path, reason);
     }
+#ifdef Q_OS_UNIX
+    // No one else reads the device while it is open here: programs that lock it (terminal
+    // programs, ModemManager) are kept out by the lock, and all but root by TIOCEXCL.
+    const int fd = int(port_->handle());
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        closeDevice();
+        failOpen(path, inUse(path));
+    }
+    exclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
+#endif
     // The device may refuse a setting only now that it is open (an unusual baud rate, say).
     try {
         applySettings(settings_);
@@ -198,16 +307,25 @@ void SerialComm::setPortOpen(bool open)
 
 QString SerialComm::openFailure(const QString& path) const
 {
-    QString reason = port_->errorString();
 #ifdef Q_OS_UNIX
-    if (port_->error() == QSerialPort::PermissionError && QFileInfo::exists(path))
-        reason = permissionAdvice(path);
-    else if (port_->error() == QSerialPort::DeviceNotFoundError && !QFileInfo::exists(path))
-        reason = QStringLiteral("No such file or directory");
+    // A device that is not there is reported as such, whatever step of QSerialPort (its lock
+    // file, say) stumbled first.
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return systemReason(errno);
+    if (port_->error() == QSerialPort::PermissionError)
+        return permissionAdvice(path);
+#else
+    Q_UNUSED(path);
 #endif
-    return QStringLiteral("port %1 (%2) cannot be opened: %3. %4")
-        .arg(commPort_)
-        .arg(path, reason, ports::presentDevices());
+    return port_->errorString();
+}
+
+void SerialComm::failOpen(const QString& path, const QString& reason) const
+{
+    const QString message =
+        QStringLiteral("port %1 (%2) cannot be opened: %3. ").arg(commPort_).arg(path, reason);
+    throw Error(message + ports::presentDevices(), message + ports::presentDevices(kDevicesShown));
 }
 
 QVariant SerialComm::Input()
@@ -302,10 +420,16 @@ void SerialComm::onError(QSerialPort::SerialPortError error)
     failing_ = true;
     // Finish outside QSerialPort's own notification code, and only once: a hung-up device
     // reports the same error again at every turn of the event loop until it is closed.
-    // After a hang-up Qt's error text tells a stale errno, so the cause is named here.
-    const QString reason = error == QSerialPort::ResourceError || error == QSerialPort::ReadError
-                               ? QStringLiteral("the device was removed, hung up or stopped answering")
-                               : port_->errorString();
+    // After a hang-up Qt's error text tells a stale errno (a read that ends returns 0), so a
+    // hang-up is named as such; any other failure by the system's reason.
+    QString reason = port_->errorString();
+#ifdef Q_OS_UNIX
+    pollfd hangUp{int(port_->handle()), POLLIN, 0};
+    if (::poll(&hangUp, 1, 0) == 1 && (hangUp.revents & POLLHUP) != 0)
+        reason = QStringLiteral("the device was removed or hung up");
+#endif
+    if (reason.isEmpty() || reason == u"Unknown error")
+        reason = QStringLiteral("the device stopped answering");
     QTimer::singleShot(0, this, [this, reason, session = session_] {
         if (session == session_) // not a port closed and opened again meanwhile
             finishFailure(reason);

@@ -66,6 +66,7 @@ private:
     void raiseReceive();
     void finishFailure(const QString& reason);
     QString openFailure(const QString& path) const;
+    [[noreturn]] void failOpen(const QString& path, const QString& reason) const;
     void applySettings(const LineSettings& settings);
     qint64 take(char* out, qint64 n);
     void closeDevice();
@@ -83,6 +84,7 @@ private:
     qint64 taken_ = 0;        // bytes handed out by Input so far
     quint64 session_ = 0;     // counts openings, so that a stale failure finds its port gone
     bool failing_ = false;   // a device failure is being handled
+    bool exclusive_ = false; // TIOCEXCL set on the open device, to be cleared at close
     QByteArray scratch_;     // reused read buffer for text mode
     QByteArray fed_;         // input given by feedReceived, taken before the device's
 };

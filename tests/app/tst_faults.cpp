@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -18,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
 #include <grp.h>
 #include <memory>
 #include <sys/stat.h>
@@ -71,6 +74,27 @@ class TstFaults : public QObject {
     }
     QString failure(int i) const { return failures_->at(i).at(0).toString(); }
 
+    static bool canRunAsNobody()
+    {
+        return ::geteuid() == 0 && ::getgrnam("dialout") &&
+               !QStandardPaths::findExecutable(u"setpriv"_s).isEmpty();
+    }
+    // Runs the port probe as the user nobody: its exit code and what it printed.
+    std::pair<int, QString> probeAsNobody(const QStringList& arguments)
+    {
+        QTemporaryDir bin; // the build directory need not be open to nobody
+        const QString probe = bin.filePath(u"portprobe"_s);
+        if (!QFile::copy(QStringLiteral(PORTPROBE), probe))
+            return {-1, u"cannot copy the probe"_s};
+        ::chmod(QFile::encodeName(bin.path()).constData(), 0755);
+        QProcess p;
+        p.start(u"setpriv"_s,
+                QStringList{u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, probe} +
+                    arguments);
+        p.waitForFinished(10000);
+        return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed()};
+    }
+
 private Q_SLOTS:
     void init()
     {
@@ -123,7 +147,11 @@ private Q_SLOTS:
         // Everything that arrived was processed, the port is closed, and the failure said once.
         QCOMPARE(w_->receiver().charactersProcessed() - before, sent);
         QVERIFY(!w_->Comm1.PortOpen());
-        QVERIFY2(failure(0).contains(u"removed"_s) && failure(0).contains(u"Close"_s), qPrintable(failure(0)));
+        QVERIFY2(
+            failure(0).contains(u"failed and was closed: the device was removed or hung up."_s) &&
+                failure(0).contains(u"Close"_s),
+            qPrintable(failure(0)));
+        QCOMPARE(w_->findChild<QMessageBox*>()->windowTitle(), u"Port failed"_s);
         QTest::qWait(100);
         QCOMPARE(failures_->count(), 1);
         QVERIFY(!w_->Command2->isEnabled() && w_->Command3->isEnabled()); // the buttons stay
@@ -162,17 +190,42 @@ private Q_SLOTS:
               end - start, qint64(paints.times.size()));
     }
 
+    void portHeldByAnotherProcess_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("name"); // as /proc shows it
+        QTest::newRow("another monitor")
+            << QStringLiteral(PORTPROBE) << QStringList{u"hold"_s, u"1"_s} << u"hexline_portpro"_s;
+        // Terminal programs lock the device with flock and set TIOCEXCL, as the probe does here.
+        QTest::newRow("a terminal program")
+            << QStringLiteral(PORTPROBE) << QStringList{u"lock"_s, u"DEVICE"_s}
+            << u"hexline_portpro"_s;
+    }
+
     void portHeldByAnotherProcess()
     {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, name);
+        arguments.replaceInStrings(u"DEVICE"_s, device_->slavePath());
         QProcess holder;
-        holder.start(QStringLiteral(PORTPROBE), {u"hold"_s, u"1"_s});
+        holder.start(program, arguments);
         QVERIFY(holder.waitForReadyRead(10000));
         QCOMPARE(holder.readLine().trimmed(), QByteArray("holding"));
         QVERIFY(!open());
         QCOMPARE(failures_->count(), 1);
         QVERIFY2(failure(0).startsWith(u"Open failed: port 1 ("_s) &&
-                     failure(0).contains(u"in use by another program"_s), qPrintable(failure(0)));
+                     failure(0).contains(
+                         u"it is in use by another program (%1, pid %2)."_s.arg(name).arg(
+                             holder.processId())),
+                 qPrintable(failure(0)));
         QCOMPARE(w_->textList().count(), 1); // the termination entry, no open entry
+        // The holder keeps the device to itself: its exclusive mode is left alone.
+        if (canRunAsNobody() &&
+            ::chmod(QFile::encodeName(device_->slavePath()).constData(), 0666) == 0)
+            QCOMPARE(probeAsNobody({u"device"_s, device_->slavePath()}).second,
+                     QString::fromLocal8Bit(std::strerror(EBUSY)));
         holder.closeWriteChannel();
         QVERIFY(holder.waitForFinished(10000));
         QVERIFY(open());
@@ -180,29 +233,40 @@ private Q_SLOTS:
 
     void portWithoutPermission()
     {
-        if (::geteuid() != 0)
-            QSKIP("needs root, to run the open as an unprivileged user with setpriv");
-        const struct group* dialout = ::getgrnam("dialout");
-        if (!dialout || QStandardPaths::findExecutable(u"setpriv"_s).isEmpty())
-            QSKIP("needs the group dialout and setpriv (util-linux)");
+        if (!canRunAsNobody())
+            QSKIP("needs root, the group dialout and setpriv (util-linux), to open as an "
+                  "unprivileged user");
         // The device as a real serial port is: root:dialout, 0660. The unprivileged user must be
-        // able to read the port directory and run the probe.
+        // able to read the port directory.
+        const struct group* dialout = ::getgrnam("dialout");
         const QByteArray slave = QFile::encodeName(device_->slavePath());
         QVERIFY(::chown(slave.constData(), 0, dialout->gr_gid) == 0 && ::chmod(slave.constData(), 0660) == 0);
         for (QDir d(ports_.path()); d.path() != QDir::tempPath() && d.path() != u"/"_s; d.cdUp())
             ::chmod(QFile::encodeName(d.path()).constData(), 0755);
-        QTemporaryDir bin;
-        const QString probe = bin.filePath(u"portprobe"_s);
-        QVERIFY(QFile::copy(QStringLiteral(PORTPROBE), probe));
-        ::chmod(QFile::encodeName(bin.path()).constData(), 0755);
-
-        QProcess p;
-        p.start(u"setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, probe, u"open"_s, u"1"_s});
-        QVERIFY(p.waitForFinished(10000));
-        const QString message = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-        QCOMPARE(p.exitCode(), 1);
+        const auto [exitCode, message] = probeAsNobody({u"open"_s, u"1"_s});
+        QCOMPARE(exitCode, 1);
         QVERIFY2(message.contains(u"Permission denied"_s) && message.contains(u"dialout"_s) &&
                      message.contains(u"usermod"_s), qPrintable(message));
+    }
+
+    // While the port is open here, no other program gets the device: not one that locks it,
+    // and not one that is not root even if it does not lock. Both may once the port is closed.
+    void portKeptFromOthers()
+    {
+        if (!canRunAsNobody())
+            QSKIP("needs root, the group dialout and setpriv (util-linux), to open as an "
+                  "unprivileged user");
+        QVERIFY(::chmod(QFile::encodeName(device_->slavePath()).constData(), 0666) == 0);
+        const auto tryOthers = [this] {
+            const QStringList lock{u"--nonblock"_s, u"--conflict-exit-code"_s, u"9"_s,
+                                   device_->slavePath(), u"true"_s};
+            return QStringList{probeAsNobody({u"device"_s, device_->slavePath()}).second,
+                               QString::number(QProcess::execute(u"flock"_s, lock))};
+        };
+        QVERIFY(open());
+        QCOMPARE(tryOthers(), (QStringList{QString::fromLocal8Bit(std::strerror(EBUSY)), u"9"_s}));
+        w_->Command3->click();
+        QCOMPARE(tryOthers(), (QStringList{u"opened"_s, u"0"_s}));
     }
 
     void absurdFields_data()

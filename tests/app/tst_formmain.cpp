@@ -2,11 +2,14 @@
 #include "ptypair.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,7 +52,8 @@ private Q_SLOTS:
     void cleanup()
     {
         w_.reset();
-        ports_.detach(1);
+        QDir(ports_.path()).removeRecursively();
+        QDir().mkpath(ports_.path());
     }
 
     void controls_data()
@@ -204,22 +208,50 @@ private Q_SLOTS:
     void failure_data()
     {
         QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>(
+            "device"); // where ports 1 to `ports` lead; "pty": the pseudo-terminal
+        QTest::addColumn<int>("ports");
         QTest::addColumn<QString>("logPath"); // inside the temporary directory; empty: the usual one
         QTest::addColumn<bool>("log");        // click Log, else Open
-        QTest::addColumn<QString>("expected"); // "*" stands for the system's reason
-        QTest::newRow("Open, port abc") << u"abc"_s << QString() << false << u"Open failed: \"abc\" is not a port number."_s;
-        QTest::newRow("Log, missing directory") << u"1"_s << u"missing/commlog.txt"_s << true
+        QTest::addColumn<QString>("expected"); // "*" stands for the system's reason or a long tail
+        QTest::addColumn<QString>("shown");    // in the box, when it is not all of expected
+        QTest::newRow("Open, port abc")
+            << u"abc"_s << QString() << 0 << QString() << false
+            << u"Open failed: \"abc\" is not a port number."_s << QString();
+        QTest::newRow("Log, missing directory")
+            << u"1"_s << QString() << 0 << u"missing/commlog.txt"_s << true
             << u"Log failed: %1 cannot be opened for appending: *. Both lists are unchanged."_s.arg(
-                   dir_.filePath(u"missing/commlog.txt"_s));
+                   dir_.filePath(u"missing/commlog.txt"_s))
+            << QString();
+        // Neither a long device path nor a long list of devices may push the box past the screen.
+        const QString longPath = u"/"_s + QString(200, u'd').append(u'/').repeated(15) + u"ttyX"_s;
+        QTest::newRow("Open, path of 3000 characters")
+            << u"1"_s << longPath << 1 << QString() << false
+            << u"Open failed: port 1 (%1) cannot be opened: No such file or directory. *"_s.arg(
+                   longPath)
+            << u"ddd\u2026ddd"_s;
+        QTest::newRow("Open, 300 ports")
+            << u"301"_s << u"pty"_s << 300 << QString() << false
+            << u"Open failed: port 301 has no device: no entry com301 in *, port 300 (pty)."_s
+            << u"port 10 (pty), ... and 290 more."_s;
     }
 
     void failure()
     {
         QFETCH(QString, port);
+        QFETCH(QString, device);
+        QFETCH(int, ports);
         QFETCH(QString, logPath);
         QFETCH(bool, log);
         QFETCH(QString, expected);
+        QFETCH(QString, shown);
         QVERIFY(showAndActivate());
+        if (device == u"pty")
+            device = QFileInfo(device_.slavePath()).canonicalFilePath();
+        expected.replace(u"(pty)"_s, u'(' + device + u')');
+        shown.replace(u"(pty)"_s, u'(' + device + u')');
+        for (int p = 1; p <= ports; ++p)
+            QVERIFY(ports_.attach(p, device));
         if (!logPath.isEmpty())
             w_->setLogPath(dir_.filePath(logPath));
         w_->txtPORT->setText(port);
@@ -236,17 +268,28 @@ private Q_SLOTS:
         QVERIFY2(parts.size() == 1 ? message == expected
                                    : message.startsWith(parts[0]) && message.endsWith(parts[1]) &&
                                          message.size() > expected.size(),
-                 qPrintable(message));
+                 qPrintable(message.left(300)));
 
-        // Shown in a box that blocks nothing; the window and its state stay as they were.
+        // Shown in one box that blocks nothing, says what failed and fits on the screen; the
+        // window and its state stay as they were.
         const auto boxes = w_->findChildren<QMessageBox*>();
-        QCOMPARE(boxes.size(), 2);
+        QCOMPARE(boxes.size(), 1);
         QVERIFY(boxes[0]->isVisible() && !boxes[0]->isModal());
-        QCOMPARE(boxes[0]->text(), message);
+        QCOMPARE(boxes[0]->windowTitle(), log ? u"Log failed"_s : u"Open failed"_s);
+        const QSize screen = boxes[0]->screen()->availableGeometry().size();
+        QVERIFY2(
+            boxes[0]->sizeHint().boundedTo(screen) == boxes[0]->sizeHint(),
+            qPrintable(
+                u"%1x%2"_s.arg(boxes[0]->sizeHint().width()).arg(boxes[0]->sizeHint().height())));
+        if (shown.isEmpty())
+            QCOMPARE(boxes[0]->text(), message);
+        else
+            QVERIFY2(boxes[0]->text().contains(shown), qPrintable(boxes[0]->text()));
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         QVERIFY(w_->isVisible());
-        QCOMPARE(w_->textList().count(), 1);
-        QCOMPARE(w_->valueList().entryAt(0), u"COMM 1 close."_s);
+        QCOMPARE(w_->textList().count(),
+                 log || port == u"abc" ? 1 : 3); // and two termination entries
+        QCOMPARE(w_->valueList().entryAt(w_->valueList().count() - 1), u"COMM 1 close."_s);
         QVERIFY(w_->Command2->isEnabled() && !w_->Command3->isEnabled() && !w_->Comm1.PortOpen());
     }
 };

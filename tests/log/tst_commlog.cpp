@@ -4,8 +4,14 @@
 #include "testutil.h"
 
 #include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 using namespace hexline;
 using namespace Qt::StringLiterals;
@@ -141,6 +147,88 @@ private Q_SLOTS:
         appendLog(path(), u"t"_s, u"0D"_s, lists.pair());
         appendLog(path(), u"t"_s, u"0D"_s, lists.pair());
         QCOMPARE(readFile(path()), golden("example.txt") + golden("header.txt"));
+    }
+
+    // A disk that fills up in the middle of a block: the file keeps whole blocks only, the lists
+    // stay, and once there is room the next Log writes the block once. The test runs itself
+    // again in a mount namespace of its own, where it mounts a small tmpfs.
+    void fullDisk()
+    {
+        const QByteArray inside = qgetenv("HEXLINE_FULL_DISK");
+        if (inside.isEmpty()) {
+            if (::geteuid() != 0 || QStandardPaths::findExecutable(u"unshare"_s).isEmpty())
+                QSKIP(
+                    "needs root and unshare (util-linux), to mount a small file system of its own");
+            QProcess self;
+            self.setProcessChannelMode(QProcess::MergedChannels);
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(u"HEXLINE_FULL_DISK"_s, u"1"_s);
+            self.setProcessEnvironment(env);
+            self.start(u"unshare"_s, {u"--mount"_s, u"--propagation"_s, u"private"_s,
+                                      QCoreApplication::applicationFilePath(), u"fullDisk"_s});
+            QVERIFY(self.waitForFinished(60000));
+            const QString out = QString::fromLocal8Bit(self.readAll());
+            if (out.startsWith(u"unshare:"_s) || out.contains(u"SKIP   :"_s))
+                QSKIP(qPrintable(u"no mount namespace with a small file system here: "_s +
+                                 out.trimmed()));
+            QVERIFY2(self.exitStatus() == QProcess::NormalExit && self.exitCode() == 0,
+                     qPrintable(out));
+            for (const QString& line : out.split(u'\n'))
+                if (line.startsWith(u"QINFO"_s))
+                    qInfo("%s", qPrintable(line.mid(line.indexOf(u") "_s) + 2)));
+            return;
+        }
+
+        const QString mountPoint = dir_.filePath(u"small"_s);
+        QVERIFY(QDir().mkpath(mountPoint));
+        const QByteArray where = QFile::encodeName(mountPoint);
+        if (::mount("tmpfs", where.constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP(qPrintable(u"cannot mount a tmpfs: "_s +
+                             QString::fromLocal8Bit(std::strerror(errno))));
+        struct Unmount {
+            QByteArray where;
+            ~Unmount() { ::umount(where.constData()); }
+        } unmount{where};
+        const QString log = mountPoint + u"/commlog.txt"_s;
+        Lists example(kExample);
+        appendLog(log, u"t"_s, u"0D"_s, example.pair());
+        const QByteArray before = readFile(log);
+
+        // Fill the file system, then free one page: the next block fits only in part.
+        QFile filler(mountPoint + u"/filler"_s);
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray page(4096, 'x');
+        while (filler.write(page) == page.size()) {
+        }
+        QVERIFY(filler.resize(filler.size() / page.size() * page.size() - page.size()));
+        filler.close();
+        struct statvfs fs {};
+        QVERIFY(::statvfs(where.constData(), &fs) == 0);
+        const qint64 room = qint64(fs.f_bavail) * qint64(fs.f_bsize);
+
+        Lists lists;
+        for (int i = 0; i < 400; ++i)
+            lists.pair().insertPlain(u"COMM %1 open."_s.arg(i));
+        const QStringList contents = lists.contents();
+        const QByteArray block = formatLogBlock(u"t"_s, u"0D"_s, lists.pair());
+        QVERIFY(block.size() > room + page.size());
+        const auto message = test::failure([&] { appendLog(log, u"t"_s, u"0D"_s, lists.pair()); });
+        QCOMPARE(
+            message.value_or(QString()),
+            u"%1 cannot be written: No space left on device. Both lists are unchanged."_s.arg(log));
+        const QByteArray afterFailure = readFile(log);
+        QCOMPARE(afterFailure, before);
+        QCOMPARE(lists.contents(), contents);
+
+        QVERIFY(filler.remove());
+        appendLog(log, u"t"_s, u"0D"_s, lists.pair());
+        QCOMPARE(readFile(log), before + block);
+        QCOMPARE(lists.text.count() + lists.values.count(), 0);
+        qInfo("log file %lld bytes before a block of %lld bytes with %lld bytes free; %lld bytes "
+              "after "
+              "the failed Log, %lld after the next one",
+              qint64(before.size()), qint64(block.size()), room, qint64(afterFailure.size()),
+              qint64(QFileInfo(log).size()));
     }
 };
 

@@ -29,7 +29,9 @@ private Q_SLOTS:
             {u"stop bits"_s, {u"9600,N,8,0"_s, u"9600,N,8,3"_s}},
             {u"9600,N,8,1.5"_s, {u"9600,N,8,1.5"_s}},
 #else
-            {u"stop bits"_s, {u"9600,N,8,0"_s, u"9600,N,8,3"_s, u"9600,N,8,1.5"_s}}, // not in termios
+            // termios has no 1.5; every refusal names the same choice as the manual page
+            {u"stop bits must be 1 or 2"_s, {u"9600,N,8,0"_s, u"9600,N,8,3"_s}},
+            {u"use 1 or 2"_s, {u"9600,N,8,1.5"_s}},
 #endif
         };
         for (const auto& [result, texts] : rows)

@@ -5,6 +5,7 @@
 #include "testutil.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSerialPort>
@@ -256,6 +257,11 @@ private Q_SLOTS:
     void rejections()
     {
         QVERIFY(dir_.attach(7, u"/nonexistent/ttyHX"_s));
+        // Entries that lead to no terminal are never listed as serial devices present.
+        const QStringList notTerminals{u"/dev/null"_s, QCoreApplication::applicationFilePath(),
+                                       QDir::tempPath()};
+        for (int i = 0; i < notTerminals.size(); ++i)
+            QVERIFY(dir_.attach(8 + i, notTerminals[i]));
         const QString present = u"port %1 (%2)"_s.arg(kPort).arg(device());
         SerialComm comm, second;
         const auto openPort = [&](int port) {
@@ -277,13 +283,17 @@ private Q_SLOTS:
         for (const auto& [message, parts] : cases) {
             QVERIFY2(message.has_value() == !parts.isEmpty(), qPrintable(message.value_or(u"<no failure>"_s)));
             for (const QString& part : parts)
-                QVERIFY2(message->contains(part), qPrintable(*message));
+                QVERIFY2(message->contains(part), qPrintable(message.value_or(QString())));
+            for (const QString& path : notTerminals)
+                QVERIFY2(!message.value_or(QString()).contains(path + u')'), qPrintable(message.value_or(QString())));
         }
         QCOMPARE(comm.CommPort(), kPort);
         QVERIFY(comm.PortOpen() && !second.PortOpen());
         comm.setPortOpen(false);
         open(second); // released by the close
         QVERIFY(second.PortOpen());
+        for (int port = 7; port <= 10; ++port)
+            dir_.detach(port);
     }
 
     void portNumbers_data()

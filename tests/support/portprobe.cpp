@@ -1,13 +1,23 @@
 // A second process that opens a port, for tests of ports held or forbidden by someone else.
 //   portprobe open N   opens port N, prints "opened" or the error message, exits 0 or 1
 //   portprobe hold N   opens port N, prints "holding", keeps it open until its input ends
+//   portprobe device PATH  opens the device itself, as any program would, prints "opened" or
+//                          the system's reason, exits 0 or 1
+//   portprobe lock PATH    opens the device as terminal programs do (flock, TIOCEXCL), prints
+//                          "holding", keeps it until its input ends
 
 #include "error.h"
 #include "serialcomm.h"
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 int main(int argc, char* argv[])
@@ -16,6 +26,24 @@ int main(int argc, char* argv[])
     if (argc != 3)
         return 2;
     const QByteArray mode(argv[1]);
+    const auto waitForEnd = [] {
+        std::fflush(stdout);
+        char c;
+        while (::read(STDIN_FILENO, &c, 1) > 0) {
+        }
+    };
+    if (mode == "device" || mode == "lock") {
+        const int fd = ::open(argv[2], O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0 || mode == "device") {
+            std::printf("%s\n", fd >= 0 ? "opened" : std::strerror(errno));
+            return fd >= 0 ? 0 : 1;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0)
+            return 1;
+        std::printf("holding\n");
+        waitForEnd();
+        return 0;
+    }
     hexline::SerialComm comm;
     try {
         comm.setCommPort(qint16(std::atoi(argv[2])));
@@ -25,11 +53,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     std::printf("%s\n", mode == "hold" ? "holding" : "opened");
-    std::fflush(stdout);
-    if (mode == "hold") {
-        char c;
-        while (::read(STDIN_FILENO, &c, 1) > 0) {
-        }
-    }
+    if (mode == "hold")
+        waitForEnd();
     return 0;
 }
