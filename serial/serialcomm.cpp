@@ -152,11 +152,13 @@ void SerialComm::markErrors()
         t.c_iflag &= ~tcflag_t(IGNPAR | ISTRIP);
         ok = ::tcsetattr(fd, TCSANOW, &t) == 0;
     }
-    if (!ok)
+    if (!ok) {
+        const QString why = QString::fromLocal8Bit(std::strerror(errno));
         throw Error(
             QStringLiteral("port %1 (%2) cannot mark characters received with parity errors: %3.")
                 .arg(commPort_)
-                .arg(device_, QString::fromLocal8Bit(std::strerror(errno))));
+                .arg(device_, why));
+    }
 #endif
 }
 
