@@ -9,7 +9,8 @@ XVFB := xvfb-run -a -s "-screen 0 1280x800x24"
 
 # Debian packages that building, running, testing, fuzzing, packaging and benchmarking need.
 PACKAGES := g++ make cmake qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev \
-            clang clang-format libclang-rt-14-dev dpkg-dev xvfb xauth x11-utils imagemagick fonts-dejavu-core
+            clang clang-format libclang-rt-14-dev dpkg-dev xvfb xauth x11-utils imagemagick fonts-dejavu-core \
+            fonts-freefont-ttf
 
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=16 \
   LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \

@@ -10,6 +10,7 @@
 #include <QPushButton>
 
 #include <cstdio>
+#include <limits>
 
 namespace hexline {
 
@@ -33,6 +34,8 @@ Widget* make(QWidget* parent, const char* name, const QRect& geometry)
 QLineEdit* field(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
 {
     auto* f = make<QLineEdit>(parent, name, geometry);
+    // No limit of its own: QLineEdit's default of 32767 characters would silently cut a paste.
+    f->setMaxLength(std::numeric_limits<int>::max());
     f->setText(text);
     return f;
 }

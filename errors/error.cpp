@@ -1,5 +1,7 @@
 #include "error.h"
 
+#include "visibletext.h"
+
 namespace hexline {
 
 Error::Error(const QString& message, const QString& brief)
@@ -13,10 +15,7 @@ QString quoted(const QString& text)
     QString out;
     out.reserve(kShown + 8);
     out += u'"';
-    for (qsizetype i = 0; i < text.size() && i < kShown; ++i) {
-        const char16_t c = text.at(i).unicode();
-        out += c < 0x20 ? QChar(char16_t(0x2400 + c)) : c == 0x7F ? QChar(char16_t(0x2421)) : QChar(c);
-    }
+    out += visibleText(QStringView(text).left(kShown));
     if (text.size() > kShown)
         out += QStringLiteral("\u2026 (%1 characters)").arg(text.size());
     out += u'"';

@@ -3,6 +3,7 @@
 #include "error.h"
 #include "eventlist.h"
 #include "pairedlists.h"
+#include "visibletext.h"
 
 #include <QDir>
 #include <QFile>
@@ -131,8 +132,10 @@ QByteArray formatLogBlock(const QString& modeText, const QString& termText, cons
         block += kLineEnd;
     };
     line(kSeparator);
-    line("Mode:" + to8Bit(modeText));
-    line("Term:" + to8Bit(termText));
+    // Typed or pasted text may hold line ends and escapes: shown as in the lists, so a header
+    // stays two lines of plain text.
+    line("Mode:" + to8Bit(visibleText(modeText)));
+    line("Term:" + to8Bit(visibleText(termText)));
     line(kSeparator);
     // The count is read once; entry i of the text list belongs to entry i of the value list.
     const int count = lists.text.count();

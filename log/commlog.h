@@ -10,10 +10,10 @@ struct PairedLists;
 // The log file: c:\commlog.txt on Windows, commlog.txt in the home directory elsewhere.
 QString defaultLogPath();
 
-// One block of the log file: a separator, "Mode:" and "Term:" with the fields' texts as typed,
-// a separator, then one line per list index joining the text entry and the value entry with
-// " ----- ". Every line ends in CR LF; text is in the platform's 8-bit encoding, with "?" for a
-// character it cannot represent.
+// One block of the log file: a separator, "Mode:" and "Term:" with the fields' texts (control
+// characters shown by the same stand-ins as in the lists, the rest as typed), a separator, then one
+// line per list index joining the text entry and the value entry with " ----- ". Every line ends in
+// CR LF; text is in the platform's 8-bit encoding, with "?" for a character it cannot represent.
 QByteArray formatLogBlock(const QString& modeText, const QString& termText, const PairedLists& lists);
 
 // Log: appends one block to the file at path, makes sure it is on the disk, then clears both

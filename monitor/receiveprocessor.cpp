@@ -1,6 +1,7 @@
 #include "receiveprocessor.h"
 
 #include "livetails.h"
+#include "visibletext.h"
 
 #include <array>
 
@@ -53,20 +54,6 @@ QString shownCopy(QStringView prefix, QStringView line)
 int hexDigitValue(char16_t c)
 {
     return c < 128 ? kHex[c] : -1;
-}
-
-// The stand-in that a received character shows as in a line: control characters as their
-// visible pictures, C1 controls as the replacement character. Surrogates stay as they are, to be
-// paired with their partners (see shownCopy).
-char16_t visibleCharacter(char16_t c)
-{
-    if (c < 0x20)
-        return char16_t(0x2400 + c);
-    if (c == 0x7F)
-        return 0x2421;
-    if (c >= 0x80 && c <= 0x9F)
-        return 0xFFFD;
-    return c;
 }
 
 } // namespace

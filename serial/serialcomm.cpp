@@ -18,6 +18,9 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <termios.h>
+#endif
 
 namespace hexline {
 
@@ -213,6 +216,31 @@ void SerialComm::applySettings(const LineSettings& s)
                         .arg(commPort_)
                         .arg(device_, quoted(toString(s)), why));
     }
+    markErrors();
+}
+
+void SerialComm::markErrors()
+{
+#ifdef Q_OS_LINUX
+    // Qt passes a byte with a parity or framing error on unchanged (it sets IGNPAR and clears
+    // INPCK and PARMRK whenever it applies a parity), where it could read as a digit or as the
+    // terminator. Marked, it is read as "?" instead.
+    termios t{};
+    const int fd = int(port_->handle());
+    bool ok = ::tcgetattr(fd, &t) == 0;
+    if (ok) {
+        t.c_iflag |= INPCK | PARMRK;
+        t.c_iflag &= ~tcflag_t(IGNPAR | ISTRIP);
+        ok = ::tcsetattr(fd, TCSANOW, &t) == 0;
+    }
+    if (!ok) {
+        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+        throw Error(
+            QStringLiteral("port %1 (%2) cannot mark characters received with parity errors: %3.")
+                .arg(commPort_)
+                .arg(device_, why));
+    }
+#endif
 }
 
 bool SerialComm::PortOpen() const
@@ -227,7 +255,7 @@ QString SerialComm::devicePath() const
 
 qint64 SerialComm::bytesWaiting() const
 {
-    return PortOpen() ? fed_.size() + port_->bytesAvailable() : 0;
+    return PortOpen() ? (held_ >= 0) + fed_.size() + port_->bytesAvailable() : 0;
 }
 
 void SerialComm::closeDevice()
@@ -243,6 +271,8 @@ void SerialComm::closeDevice()
     exclusive_ = false;
     port_->close();
     fed_.clear();
+    marks_.reset();
+    held_ = -1;
 }
 
 void SerialComm::setPortOpen(bool open)
@@ -338,20 +368,44 @@ QVariant SerialComm::Input()
     if (inputMode_ == kBinaryMode) {
         // An odd last byte waits for its partner, so byte pairs never shift.
         QByteArray bytes(n & ~qint64(1), Qt::Uninitialized);
-        bytes.resize(take(bytes.data(), bytes.size()));
+        qint64 got = take(bytes.data(), bytes.size());
+        if (got % 2 != 0) { // decoded marks took the place of more than one byte
+            held_ = quint8(bytes[--got]);
+            --taken_;
+        }
+        bytes.resize(got);
         return bytes;
     }
     scratch_.resize(n);
     return QString::fromLatin1(scratch_.constData(), take(scratch_.data(), n));
 }
 
+// Up to n bytes: a held byte first, then fed input, then the device's bytes with their error
+// marks decoded. A mark shrinks as it is decoded, so the device is read until n bytes are out or
+// it has no more; a mark cut off at the end waits in the decoder for the next read.
 qint64 SerialComm::take(char* out, qint64 n)
 {
-    const qint64 fromFed = std::min<qint64>(n, fed_.size());
-    std::memcpy(out, fed_.constData(), size_t(fromFed));
+    qint64 got = 0;
+    if (held_ >= 0 && n > 0) {
+        out[got++] = char(held_);
+        held_ = -1;
+    }
+    const qint64 fromFed = std::min<qint64>(n - got, fed_.size());
+    std::memcpy(out + got, fed_.constData(), size_t(fromFed));
     fed_.remove(0, fromFed);
-    const qint64 got = fromFed + std::max<qint64>(port_->read(out + fromFed, n - fromFed), 0);
+    got += fromFed;
     taken_ += got;
+    while (got < n) {
+        const qint64 read = port_->read(out + got, n - got);
+        if (read <= 0)
+            break;
+        taken_ += read;
+#ifdef Q_OS_LINUX
+        got += marks_.decode(out + got, read, out + got);
+#else
+        got += read;
+#endif
+    }
     return got;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linesettings.h"
+#include "parmrkdecoder.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -20,8 +21,7 @@ public:
     static constexpr qint16 kDeviceErrorEvent = 1010; // CommEvent: the device failed and was closed
     static constexpr qint32 kTextMode = 0;
     static constexpr qint32 kBinaryMode = 1;
-    // The receive buffer holds at least this much and never discards: it grows as needed. (The
-    // program never sends, and Qt 6 offers no replacement for characters with parity errors.)
+    // The receive buffer holds at least this much and never discards: it grows as needed.
     static constexpr int kInBufferSize = 1024;
 
     explicit SerialComm(QObject* parent = nullptr);
@@ -40,6 +40,7 @@ public:
     void setInputMode(qint32 mode);
     qint32 InputMode() const { return inputMode_; }
     // Takes the waiting input: a QString in text mode, an even-sized QByteArray in binary mode.
+    // On Linux a byte received with a parity or framing error comes as "?".
     QVariant Input();
     qint16 CommEvent() const { return commEvent_; }
 
@@ -68,6 +69,7 @@ private:
     QString openFailure(const QString& path) const;
     [[noreturn]] void failOpen(const QString& path, const QString& reason) const;
     void applySettings(const LineSettings& settings);
+    void markErrors();
     qint64 take(char* out, qint64 n);
     void closeDevice();
 
@@ -81,12 +83,14 @@ private:
     qint16 commEvent_ = 0;
     bool inEvent_ = false;   // an OnComm handler is running
     bool raiseAgain_ = false; // data came while it ran
-    qint64 taken_ = 0;        // bytes handed out by Input so far
+    qint64 taken_ = 0;        // bytes that Input has removed from bytesWaiting so far
     quint64 session_ = 0;     // counts openings, so that a stale failure finds its port gone
     bool failing_ = false;   // a device failure is being handled
     bool exclusive_ = false; // TIOCEXCL set on the open device, to be cleared at close
     QByteArray scratch_;     // reused read buffer for text mode
     QByteArray fed_;         // input given by feedReceived, taken before the device's
+    ParmrkDecoder marks_;    // the device's error marks, decoded as its bytes are read
+    int held_ = -1;          // binary mode: a decoded byte whose partner has not come yet
 };
 
 } // namespace hexline

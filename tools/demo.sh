@@ -3,7 +3,8 @@
 set -euo pipefail
 build=${1:-build}
 out=$(mktemp)
-"$build/hexline-sim" --rate "${HEXLINE_SIM_RATE:-300}" >"$out" &
+# Delivered as a USB serial adapter does: lines cut into pieces of a few bytes every few ms.
+"$build/hexline-sim" --baud "${HEXLINE_SIM_BAUD:-115200}" >"$out" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -f "$out"' EXIT
 trap 'exit 130' INT TERM HUP

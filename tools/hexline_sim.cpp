@@ -3,7 +3,9 @@
 // 4 to 40 digits ended by "D", now and then a line over 200 digits or a character that is no
 // hexadecimal digit. It removes its entry when it ends, also on Ctrl-C and SIGTERM.
 //
-// Usage: hexline-sim [--rate CHARS_PER_SECOND] [--seconds S] [--seed N]
+// By default it delivers like a USB serial adapter: characters paced at the line's rate, handed
+// over in pieces of 1 to 62 bytes every 1 to 16 ms, so lines arrive cut at random places. For
+// the benchmarks it can write whole lines at a given rate instead. See usage() for the options.
 // On exit it prints "Sent N" with the number of characters written.
 
 #include "portmap.h"
@@ -38,32 +40,68 @@ void requestStop(int)
 }
 
 struct Options {
-    double rate = 1000.0;
+    double baud = 115200.0;
+    bool wholeLines = false;
+    double rate = 1000.0; // characters per second of whole-line writes
     double seconds = 0.0; // 0: until stopped
     unsigned seed = 1;
+    bool help = false;
 };
+
+void usage(std::FILE* to)
+{
+    const Options d;
+    // clang-format off
+    std::fprintf(to,
+                 "usage: hexline-sim [--baud N] [--whole-lines] [--rate CHARS_PER_SECOND] [--seconds S] [--seed N]\n"
+                 "  --baud N         deliver like a serial adapter: N / 10 characters per second, in pieces\n"
+                 "                   of 1 to 62 bytes every 1 to 16 ms (default %.0f)\n"
+                 "  --whole-lines    write whole lines instead, at --rate (for benchmarks)\n"
+                 "  --rate N         characters per second of whole-line writes; implies --whole-lines\n"
+                 "                   (default %.0f)\n"
+                 "  --seconds S      stop after S seconds; 0 runs until stopped (default %.0f)\n"
+                 "  --seed N         seed of the random traffic and pieces (default %u)\n"
+                 "  --help           print this and exit\n",
+                 d.baud, d.rate, d.seconds, d.seed);
+    // clang-format on
+}
 
 bool parse(int argc, char* argv[], Options& o)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help") {
+            o.help = true;
+            continue;
+        }
+        if (arg == "--whole-lines") {
+            o.wholeLines = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return false;
-        if (arg == "--rate")
-            o.rate = std::atof(argv[++i]);
-        else if (arg == "--seconds")
-            o.seconds = std::atof(argv[++i]);
-        else if (arg == "--seed")
-            o.seed = unsigned(std::strtoul(argv[++i], nullptr, 10));
-        else
+        char* end = nullptr;
+        const double value = std::strtod(argv[++i], &end);
+        if (end == argv[i] || *end != '\0')
             return false;
+        if (arg == "--baud") {
+            o.baud = value;
+        } else if (arg == "--rate") {
+            o.rate = value;
+            o.wholeLines = true;
+        } else if (arg == "--seconds") {
+            o.seconds = value;
+        } else if (arg == "--seed") {
+            o.seed = unsigned(value);
+        } else {
+            return false;
+        }
     }
-    return o.rate > 0 && o.seconds >= 0;
+    return o.baud >= 10 && o.rate > 0 && o.seconds >= 0;
 }
 
 // Realistic traffic: lines of 4 to 40 digits ended by "D"; one line in 50 runs past 200 digits;
-// one character in 500 is no hexadecimal digit at all. A line is written in one piece, as a
-// device that sends a burst per reading does, so that it usually arrives in one receive event.
+// one character in 500 is no hexadecimal digit at all.
 class Traffic {
 public:
     explicit Traffic(unsigned seed) : rng_(seed) {}
@@ -115,8 +153,12 @@ int main(int argc, char* argv[])
 {
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: hexline-sim [--rate CHARS_PER_SECOND] [--seconds S] [--seed N]\n");
+        usage(stderr);
         return 2;
+    }
+    if (options.help) {
+        usage(stdout);
+        return 0;
     }
 
     int master = -1, slave = -1;
@@ -151,29 +193,60 @@ int main(int argc, char* argv[])
 
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
+    const double perSecond =
+        options.wholeLines ? options.rate : options.baud / 10; // 10 bits a character
+    // The moment by which the line has carried `count` characters.
+    const auto carried = [&](qint64 count) {
+        return start + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(count / perSecond));
+    };
     Traffic traffic(options.seed);
+    std::mt19937 adapter(options.seed ^ 0x9E3779B9u); // pieces independent of the traffic
     QByteArray pending;
     qint64 sent = 0;
+    qint64 piece = 0; // adapter: the most the next piece holds (a full packet), 0: not chosen yet
+    Clock::time_point handOver; // adapter: when its latency timer hands over what it has
     while (!stopRequested) {
-        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        const auto now = Clock::now();
+        const double elapsed = std::chrono::duration<double>(now - start).count();
         if (options.seconds > 0 && elapsed >= options.seconds)
             break;
-        const qint64 due = qint64(elapsed * options.rate) - sent;
-        if (pending.isEmpty() && due > 0)
-            traffic.fill(pending, qsizetype(std::min<qint64>(due, 1 << 16)));
-        // A whole line may run ahead of the rate a little; the next ones wait for the clock.
-        if (pending.isEmpty()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            continue;
+        const qint64 due = qint64(elapsed * perSecond) - sent;
+        qint64 size = 0;
+        if (options.wholeLines) {
+            // A whole line may run ahead of the rate a little; the next ones wait for the clock.
+            if (pending.isEmpty() && due > 0)
+                traffic.fill(pending, qsizetype(std::min<qint64>(due, 1 << 16)));
+            if (pending.isEmpty()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                continue;
+            }
+            size = pending.size();
+        } else {
+            // What has come in on the line is handed over when the packet is full or the
+            // latency timer runs out, whichever is first.
+            if (piece == 0) {
+                piece = 1 + qint64(adapter() % 62);
+                handOver = now + std::chrono::milliseconds(1 + adapter() % 16);
+            }
+            if (due < piece && (now < handOver || due <= 0)) {
+                std::this_thread::sleep_until(
+                    std::min(now < handOver ? handOver : carried(sent + 1), carried(sent + piece)));
+                continue;
+            }
+            size = std::min(due, piece);
+            if (pending.size() < size)
+                traffic.fill(pending, qsizetype(size));
         }
         // Waits while the terminal's buffer is full; nothing is dropped.
         pollfd p{master, POLLOUT, 0};
         if (::poll(&p, 1, 50) <= 0)
             continue;
-        const ssize_t n = ::write(master, pending.constData(), size_t(pending.size()));
+        const ssize_t n = ::write(master, pending.constData(), size_t(size));
         if (n > 0) {
             sent += n;
             pending.remove(0, n);
+            piece = 0;
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
             break;
         }

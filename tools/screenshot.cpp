@@ -27,7 +27,7 @@ int main(int argc, char* argv[])
     window.show();
 
     QProcess sim;
-    sim.start(QStringLiteral(HEXLINE_SIM_PATH), {QStringLiteral("--rate"), QStringLiteral("400"),
+    sim.start(QStringLiteral(HEXLINE_SIM_PATH), {QStringLiteral("--baud"), QStringLiteral("9600"),
                                                  QStringLiteral("--seed"), QStringLiteral("7")});
     if (!sim.waitForReadyRead(5000))
         return 1;

@@ -1,52 +1,139 @@
-// The road of one received line through the real program: a pseudo-terminal as port 1, the
-// window with its defaults, Open, three characters from the device, Log into a real file.
+// The road of received lines through the real program: a pseudo-terminal as port 1, the window
+// with its defaults, Open, characters from the device in pieces as real adapters hand them
+// over, Log into a real file.
 
 #include "formmain.h"
 #include "ptypair.h"
 #include "testutil.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 using namespace hexline;
 using namespace Qt::StringLiterals;
 
 class TstEndToEnd : public QObject {
     Q_OBJECT
+
+    test::PortDirectory ports_;
+    test::Pty device_;
+    QTemporaryDir dir_;
+    std::unique_ptr<FormMain> w_;
+    std::unique_ptr<QSignalSpy> failures_;
+    qint64 written_ = 0; // bytes the device wrote since the window was made
+
+    // Writes one piece and waits until the window has processed it, so that every piece is a
+    // read of its own. In binary mode an odd byte waits in the component for its partner.
+    bool writePiece(const QByteArray& piece)
+    {
+        if (!device_.write(piece))
+            return false;
+        written_ += piece.size();
+        const int unit = w_->Comm1.InputMode() == SerialComm::kBinaryMode ? 2 : 1;
+        return QTest::qWaitFor([&] {
+            return w_->receiver().charactersProcessed() == written_ / unit &&
+                   w_->Comm1.bytesWaiting() == written_ % unit;
+        });
+    }
+
 private Q_SLOTS:
+    void init()
+    {
+        QVERIFY(ports_.isValid() && device_.isValid() && dir_.isValid());
+        QVERIFY(ports_.attach(1, device_.slavePath()));
+        w_ = std::make_unique<FormMain>();
+        w_->setLogPath(dir_.filePath(u"commlog.txt"_s));
+        failures_ = std::make_unique<QSignalSpy>(w_.get(), &FormMain::failureShown);
+        written_ = 0;
+        w_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+    }
+    void cleanup()
+    {
+        QCOMPARE(failures_->count(), 0);
+        failures_.reset();
+        w_.reset();
+    }
+
     void oneLineOpenReceiveLog()
     {
-        test::PortDirectory ports;
-        test::Pty device;
-        QTemporaryDir dir;
-        QVERIFY(ports.isValid() && device.isValid() && dir.isValid());
-        QVERIFY(ports.attach(1, device.slavePath()));
-        FormMain w;
-        w.setLogPath(dir.filePath(u"commlog.txt"_s));
-        QSignalSpy failures(&w, &FormMain::failureShown);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTest::mouseClick(w_->Command2, Qt::LeftButton);
+        QVERIFY(w_->Comm1.PortOpen());
+        QVERIFY(writePiece("1A"));
+        QCOMPARE(w_->Label2->text() + w_->Label3->text(), u"1A1 10 "_s);
+        QCOMPARE(w_->textList().count(), 2); // the line is still open
+        QVERIFY(writePiece("D"));
+        QCOMPARE(w_->textList().count(), 3);
+        QCOMPARE(w_->Label2->text() + w_->Label3->text(), u"1A1 10 "_s);
 
-        QTest::mouseClick(w.Command2, Qt::LeftButton);
-        QVERIFY(w.Comm1.PortOpen());
-        QVERIFY(device.write("1AD"));
-        QTRY_COMPARE(w.textList().count(), 3);
-        QCOMPARE(w.Label2->text() + w.Label3->text(), u"1A1 10 "_s);
-
-        QTest::mouseClick(w.Command4, Qt::LeftButton);
-        QCOMPARE(test::readFile(w.logPath()), test::readFile(QStringLiteral(GOLDEN_DIR "/example.txt")));
+        QTest::mouseClick(w_->Command4, Qt::LeftButton);
+        QCOMPARE(test::readFile(w_->logPath()),
+                 test::readFile(QStringLiteral(GOLDEN_DIR "/example.txt")));
         // Log leaves the port, the buttons and the live labels alone; later lines land in the
         // emptied lists.
-        QCOMPARE(w.textList().count() + w.valueList().count(), 0);
-        QVERIFY(w.Comm1.PortOpen() && !w.Command2->isEnabled() && w.Command3->isEnabled());
-        QCOMPARE(w.Label2->text(), u"1A"_s);
-        QVERIFY(device.write("FD"));
-        QTRY_COMPARE(w.textList().count(), 1);
-        QCOMPARE(w.valueList().entryAt(0), u"15 "_s);
-        QCOMPARE(failures.count(), 0);
+        QCOMPARE(w_->textList().count() + w_->valueList().count(), 0);
+        QVERIFY(w_->Comm1.PortOpen() && !w_->Command2->isEnabled() && w_->Command3->isEnabled());
+        QCOMPARE(w_->Label2->text(), u"1A"_s);
+        QVERIFY(writePiece("FD"));
+        QCOMPARE(w_->textList().count(), 1);
+        QCOMPARE(w_->valueList().entryAt(0), u"15 "_s);
+    }
+
+    // A line reaches the lists whole however the device cuts it into reads.
+    void lineInPieces_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QByteArrayList>("pieces"); // an empty piece: Close, then Open
+        QTest::addColumn<QString>("text");          // the newest entries
+        QTest::addColumn<QString>("values");
+        const QByteArray line = "9AbF3D";
+        const QString text = u"9AbF3"_s, values = u"9 10 11 15 3 "_s;
+        for (qsizetype cut = 1; cut < line.size(); ++cut)
+            QTest::addRow("cut after %lld", qlonglong(cut))
+                << u"t"_s << QByteArrayList{line.left(cut), line.mid(cut)} << text << values;
+        QByteArrayList bytes;
+        for (char c : line)
+            bytes << QByteArray(1, c);
+        QTest::newRow("one byte per read") << u"t"_s << bytes << text << values;
+        const QByteArray sevens(100, '7');
+        QTest::newRow("forced break over three reads")
+            << u"t"_s << QByteArrayList{sevens, sevens, "A"}
+            << u"-break- "_s + QString(200, u'7') + u'A'
+            << u"-break- "_s + u"7 "_s.repeated(200) + u"10 "_s;
+        QTest::newRow("Open drops the piece of the last opening")
+            << u"t"_s << QByteArrayList{"12", {}, "3D"} << u"3"_s << u"3 "_s;
+        // In binary mode a character is a byte pair; a pair cut between reads is one character.
+        QTest::newRow("binary, pairs cut between reads")
+            << u"b"_s
+            << QByteArrayList{QByteArray("1\0A", 3), QByteArray("\0D", 2), QByteArray(1, '\0')}
+            << u"1A"_s << u"1 10 "_s;
+    }
+
+    void lineInPieces()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QByteArrayList, pieces);
+        w_->txtMODE->setText(mode);
+        w_->Command2->click();
+        QVERIFY(w_->Comm1.PortOpen());
+        for (const QByteArray& piece : pieces) {
+            if (piece.isEmpty()) {
+                w_->Command3->click();
+                w_->Command2->click();
+                QVERIFY(w_->Comm1.PortOpen());
+            } else {
+                QVERIFY(writePiece(piece));
+            }
+        }
+        QTEST(w_->textList().entryAt(0), "text");
+        QTEST(w_->valueList().entryAt(0), "values");
+        QCOMPARE(w_->textList().entryAt(1), u"COMM 1 open."_s); // one entry for the line, no more
     }
 };
 

@@ -5,6 +5,7 @@
 #include "formmain.h"
 #include "ptypair.h"
 #include "testutil.h"
+#include "visibletext.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -112,6 +113,7 @@ private Q_SLOTS:
         w_.reset();
         device_.reset();
         ports_.detach(1);
+        QFile::remove(dir_.filePath(u"commlog.txt"_s));
     }
 
     void deviceRemoved_data()
@@ -273,11 +275,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("text");
-        for (const char* field : {"txtPORT", "txtSETUP", "txtMODE", "txtEND"}) {
-            const QString name = QString::fromLatin1(field);
-            QTest::addRow("%s, 100000 characters", field) << name << QString(100000, u'7');
-            QTest::addRow("%s, control characters", field) << name << u"\t\r\n\x01\x1b\x7f"_s;
-            QTest::addRow("%s, beyond 8 bits", field) << name << u"\u20ac\u6f22\U0001F600\xff"_s;
+        QTest::addColumn<QString>("step"); // why Open fails on the long text; empty: it opens
+        const QMap<QString, QString> steps{{u"txtPORT"_s, u"is not a port number"_s},
+                                           {u"txtSETUP"_s, u"is not a line setting"_s},
+                                           {u"txtMODE"_s, QString()},
+                                           {u"txtEND"_s, u"is not a termination value"_s}};
+        for (auto s = steps.begin(); s != steps.end(); ++s) {
+            const QByteArray field = s.key().toLatin1();
+            QTest::addRow("%s, 100000 characters", field.constData())
+                << s.key() << QString(100000, u'7') << s.value();
+            QTest::addRow("%s, control characters", field.constData())
+                << s.key() << u"\t\r\n\x01\x1b\x7f"_s << QString();
+            QTest::addRow("%s, beyond 8 bits", field.constData())
+                << s.key() << u"\u20ac\u6f22\U0001F600\xff"_s << QString();
         }
     }
 
@@ -285,8 +295,24 @@ private Q_SLOTS:
     {
         QFETCH(QString, field);
         QFETCH(QString, text);
-        w_->findChild<QLineEdit*>(field)->setText(text);
-        if (open())
+        QFETCH(QString, step);
+        QLineEdit* edit = w_->findChild<QLineEdit*>(field);
+        edit->setText(text);
+        QCOMPARE(edit->text(), text); // no length limit cuts it
+        const bool opened = open();
+        if (text.size() == 100000) {
+            // The long text fails its own step, and the whole of it is counted; the steps before
+            // it add nothing to the lists.
+            QCOMPARE(opened, step.isEmpty());
+            if (!opened) {
+                QCOMPARE(failures_->count(), 1);
+                const QString shown = u"Open failed: \""_s + QString(40, u'7') +
+                                      u"\u2026 (100000 characters)\" "_s + step;
+                QVERIFY2(failure(0).startsWith(shown), qPrintable(failure(0)));
+                QCOMPARE(w_->textList().count() + w_->valueList().count(), 0);
+            }
+        }
+        if (opened)
             w_->Command3->click();
         w_->Command4->click();
         // Each failure is one readable line, none of Log; Log wrote and emptied the lists.
@@ -294,7 +320,11 @@ private Q_SLOTS:
             QVERIFY2(!failure(i).contains(u'\n') && !failure(i).contains(u'\r') && failure(i).size() < 1000 &&
                          !failure(i).startsWith(u"Log failed"_s), qPrintable(failure(i).left(200)));
         QCOMPARE(w_->textList().count() + w_->valueList().count(), 0);
-        QVERIFY(test::readFile(w_->logPath()).startsWith("-------------------------------------------------\r\nMode:"));
+        const QList<QByteArray> log = test::readFile(w_->logPath()).split('\n');
+        QVERIFY(log.size() > 4);
+        QCOMPARE(log[0], QByteArray(49, '-') + '\r');
+        QCOMPARE(log[1], "Mode:" + visibleText(w_->txtMODE->text()).toUtf8() + '\r');
+        QCOMPARE(log[2], "Term:" + visibleText(w_->txtEND->text()).toUtf8() + '\r');
         QVERIFY(w_->isVisible());
     }
 };

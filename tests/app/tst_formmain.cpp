@@ -4,13 +4,17 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -137,6 +141,24 @@ private Q_SLOTS:
         for (QLabel* caption : w_->Label1)
             QVERIFY(looks(caption, QPalette::Window, QPalette::WindowText, w_->palette()));
         QVERIFY(w_->palette().color(QPalette::Window) != w_->palette().color(QPalette::Base));
+    }
+
+    // Control characters show as their pictures (U+2400 to U+2426) in the lists and labels; without
+    // a font that has them, every one draws as the same empty box.
+    void controlPicturesFont()
+    {
+        const QString fcList = QStandardPaths::findExecutable(u"fc-list"_s);
+        if (fcList.isEmpty())
+            QSKIP("fontconfig is absent (no fc-list): cannot tell which fonts cover U+240D");
+        QProcess p;
+        p.start(fcList, {u":charset=240d"_s, u"family"_s});
+        QVERIFY(p.waitForFinished(10000));
+        QVERIFY2(!p.readAllStandardOutput().trimmed().isEmpty(),
+                 "no installed font covers U+240D: install fonts-freefont-ttf (make deps)");
+        const QStringList families = QFontDatabase::families();
+        QVERIFY(std::any_of(families.begin(), families.end(), [](const QString& f) {
+            return QFontMetrics(QFont(f)).inFontUcs4(0x240D);
+        }));
     }
 
     void tabOrder_data()

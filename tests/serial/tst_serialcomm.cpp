@@ -148,6 +148,8 @@ private Q_SLOTS:
         QCOMPARE(uint(cfgetispeed(&t)), speed);
         QCOMPARE(uint(cfgetospeed(&t)), speed);
         QTEST(uint(t.c_cflag & (CSIZE | PARENB | CSTOPB)), "cflags");
+        // Bytes with parity or framing errors are marked, also after Qt applied a parity again.
+        QCOMPARE(t.c_iflag & (INPCK | PARMRK | IGNPAR | ISTRIP), tcflag_t(INPCK | PARMRK));
     }
 
     // Text mode: byte value = character code. Binary mode: reads of even size, an odd last byte
@@ -164,6 +166,8 @@ private Q_SLOTS:
         const int text = SerialComm::kTextMode, binary = SerialComm::kBinaryMode;
         QTest::newRow("text, every byte value") << text << QByteArrayList{all} << false;
         QTest::newRow("text, odd chunks") << text << QByteArrayList{"1A\r", "D"} << false;
+        // The terminal doubles a received \377 to tell it from an error mark.
+        QTest::newRow("text, \\377 alone") << text << QByteArrayList{"\xff", "1\xff"} << false;
         QTest::newRow("text, input during a handler") << text << QByteArrayList{"A", "B"} << true;
         QTest::newRow("binary, every byte value") << binary << QByteArrayList{all} << false;
         QTest::newRow("binary, odd odd even") << binary << QByteArrayList{"\x01\x02\x03", "\x04\x05", "\x06"} << false;
@@ -193,13 +197,13 @@ private Q_SLOTS:
             written += spin ? QByteArray() : chunk;
             QTRY_COMPARE(qint64(r.received.size()) + comm.bytesWaiting(), qint64(written.size()));
         }
+        if (spin) // the second chunk was already counted as waiting: wait for its own event
+            QTRY_COMPARE(r.events.size(), 2);
         const qint64 held = mode == SerialComm::kBinaryMode ? written.size() % 2 : 0;
         QCOMPARE(comm.bytesWaiting(), held);
         QCOMPARE(r.received, written.left(written.size() - held));
         QCOMPARE(r.wrong, QStringList());
         QCOMPARE(r.events, QList<qint16>(r.events.size(), SerialComm::kReceiveEvent));
-        if (spin)
-            QCOMPARE(r.events.size(), 2);
     }
 
     void deviceRemoval_data()
