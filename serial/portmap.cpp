@@ -9,8 +9,14 @@
 #include <map>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 #endif
 
 namespace hexline::ports {
@@ -120,6 +126,63 @@ bool isTerminal(const QString& path)
 #endif
 }
 
+#ifdef Q_OS_UNIX
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// " (name, pid N)" of the program that holds the lock on the device, where /proc/locks shows
+// it; empty otherwise.
+QString lockHolder(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    const auto hex = [](unsigned int n) {
+        return QByteArray::number(n, 16).rightJustified(2, '0');
+    };
+    const QByteArray inode = hex(major(st.st_dev)) + ':' + hex(minor(st.st_dev)) + ':' +
+                             QByteArray::number(quint64(st.st_ino));
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return {};
+    // "1: FLOCK  ADVISORY  WRITE 4711 00:1a:3 0 EOF": the pid stands before the inode.
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        const qsizetype at = fields.indexOf(inode);
+        if (at < 2 || !fields.contains("FLOCK"))
+            continue;
+        const QByteArray pid = fields.at(at - 1);
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(QLatin1String(pid)));
+        const QString name = comm.open(QIODevice::ReadOnly)
+                                 ? QString::fromLocal8Bit(comm.readAll().trimmed())
+                                 : QString();
+        return name.isEmpty() ? QStringLiteral(" (pid %1)").arg(QLatin1String(pid))
+                              : QStringLiteral(" (%1, pid %2)").arg(name, QLatin1String(pid));
+    }
+    return {};
+}
+
+// Why a device that exists could not be opened, in terms a user can act on.
+QString permissionAdvice(const QString& path)
+{
+    const QByteArray local = QFile::encodeName(path);
+    if (::access(local.constData(), R_OK | W_OK) == 0)
+        return inUse(path);
+    struct stat st{};
+    QString group;
+    if (::stat(local.constData(), &st) == 0)
+        if (const struct group* g = ::getgrgid(st.st_gid))
+            group = QString::fromLocal8Bit(g->gr_name);
+    if (group.isEmpty())
+        return QStringLiteral("Permission denied");
+    return QStringLiteral("Permission denied (the device belongs to the group %1; add your user to it "
+                          "with \"sudo usermod -aG %1 $USER\" and log in again)")
+        .arg(group);
+}
+#endif
+
 } // namespace
 
 QString portDirectory()
@@ -169,6 +232,65 @@ QString presentDevices(int shown)
         items << QStringLiteral("port %1 (%2)").arg(port).arg(device);
     }
     return QStringLiteral("Serial devices present: %1.").arg(items.join(QStringLiteral(", ")));
+}
+
+QString inUse(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    return QStringLiteral("it is in use by another program") + lockHolder(path);
+#else
+    Q_UNUSED(path);
+    return QStringLiteral("it is in use by another program");
+#endif
+}
+
+QString openFailureReason(const QString& path, bool permissionDenied)
+{
+#ifdef Q_OS_UNIX
+    // A device that is not there is reported as such, whatever step of the serial layer (its
+    // lock file, say) stumbled first.
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return systemReason(errno);
+    if (permissionDenied)
+        return permissionAdvice(path);
+#else
+    Q_UNUSED(path);
+    Q_UNUSED(permissionDenied);
+#endif
+    return {};
+}
+
+DeviceLook::DeviceLook(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+#else
+    Q_UNUSED(path);
+#endif
+}
+
+DeviceLook::~DeviceLook()
+{
+#ifdef Q_OS_UNIX
+    if (fd_ >= 0)
+        ::close(fd_);
+#endif
+}
+
+bool DeviceLook::lockedElsewhere() const
+{
+#ifdef Q_OS_UNIX
+    if (fd_ < 0)
+        return false;
+    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        ::flock(fd_, LOCK_UN);
+        return false;
+    }
+    return errno == EWOULDBLOCK;
+#else
+    return false;
+#endif
 }
 
 } // namespace hexline::ports

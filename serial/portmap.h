@@ -23,4 +23,30 @@ int portForDevice(const QString& path);
 // that leads to a plain file, a directory or a device such as /dev/null is left out.
 QString presentDevices(int shown = -1);
 
+// Why a device cannot be had, in words a user can act on:
+
+// "it is in use by another program", with the name and pid of the program that holds the
+// device's lock where the system shows it.
+QString inUse(const QString& path);
+
+// Why opening the device at path failed, where the system tells more than the serial layer: a
+// device that is not there, or one that the user may not open (naming its group and how to join
+// it). Empty where it tells nothing more.
+QString openFailureReason(const QString& path, bool permissionDenied);
+
+// A look at a device before it is opened for use: whether another program holds its lock. The
+// look keeps the device open until it ends, so that a real port's modem lines do not drop between
+// the look and the opening.
+class DeviceLook {
+public:
+    explicit DeviceLook(const QString& path);
+    ~DeviceLook();
+    DeviceLook(const DeviceLook&) = delete;
+    DeviceLook& operator=(const DeviceLook&) = delete;
+    bool lockedElsewhere() const;
+
+private:
+    int fd_ = -1;
+};
+
 } // namespace hexline::ports

@@ -3,20 +3,16 @@
 #include "error.h"
 #include "portmap.h"
 
-#include <QFile>
+#include <QScopedValueRollback>
 #include <QTimer>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <grp.h>
+
+#ifdef Q_OS_UNIX
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
 #include <termios.h>
@@ -48,106 +44,12 @@ bool isFatal(QSerialPort::SerialPortError error)
     }
 }
 
-#ifdef Q_OS_UNIX
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// " (name, pid N)" of the program that holds the lock on the device, where /proc/locks shows
-// it; empty otherwise.
-QString lockHolder(const QString& path)
-{
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    const auto hex = [](unsigned int n) {
-        return QByteArray::number(n, 16).rightJustified(2, '0');
-    };
-    const QByteArray inode = hex(major(st.st_dev)) + ':' + hex(minor(st.st_dev)) + ':' +
-                             QByteArray::number(quint64(st.st_ino));
-    QFile locks(QStringLiteral("/proc/locks"));
-    if (!locks.open(QIODevice::ReadOnly))
-        return {};
-    // "1: FLOCK  ADVISORY  WRITE 4711 00:1a:3 0 EOF": the pid stands before the inode.
-    for (const QByteArray& line : locks.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        const qsizetype at = fields.indexOf(inode);
-        if (at < 2 || !fields.contains("FLOCK"))
-            continue;
-        const QByteArray pid = fields.at(at - 1);
-        QFile comm(QStringLiteral("/proc/%1/comm").arg(QLatin1String(pid)));
-        const QString name = comm.open(QIODevice::ReadOnly)
-                                 ? QString::fromLocal8Bit(comm.readAll().trimmed())
-                                 : QString();
-        return name.isEmpty() ? QStringLiteral(" (pid %1)").arg(QLatin1String(pid))
-                              : QStringLiteral(" (%1, pid %2)").arg(name, QLatin1String(pid));
-    }
-    return {};
-}
-
-QString inUse(const QString& path)
-{
-    return QStringLiteral("it is in use by another program") + lockHolder(path);
-}
-
-// A look at the device before QSerialPort opens it and sets its line: a device that another
-// program has locked is left alone. The descriptor stays open until QSerialPort has its own,
-// so that the modem lines of a real port do not drop in between.
-class DevicePeek {
-public:
-    explicit DevicePeek(const QString& path)
-        : fd_(::open(QFile::encodeName(path).constData(),
-                     O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
-    {
-    }
-    ~DevicePeek()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    DevicePeek(const DevicePeek&) = delete;
-    DevicePeek& operator=(const DevicePeek&) = delete;
-    bool lockedElsewhere() const
-    {
-        if (fd_ < 0)
-            return false;
-        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-            ::flock(fd_, LOCK_UN);
-            return false;
-        }
-        return errno == EWOULDBLOCK;
-    }
-
-private:
-    int fd_;
-};
-
-// Why a device that exists could not be opened, in terms a user can act on.
-QString permissionAdvice(const QString& path)
-{
-    const QByteArray local = QFile::encodeName(path);
-    if (::access(local.constData(), R_OK | W_OK) == 0)
-        return inUse(path);
-    struct stat st{};
-    QString group;
-    if (::stat(local.constData(), &st) == 0)
-        if (const struct group* g = ::getgrgid(st.st_gid))
-            group = QString::fromLocal8Bit(g->gr_name);
-    if (group.isEmpty())
-        return QStringLiteral("Permission denied");
-    return QStringLiteral("Permission denied (the device belongs to the group %1; add your user to it "
-                          "with \"sudo usermod -aG %1 $USER\" and log in again)")
-        .arg(group);
-}
-#endif
-
 } // namespace
 
 SerialComm::SerialComm(QObject* parent) : QObject(parent), port_(new QSerialPort(this))
 {
     port_->setReadBufferSize(0); // unbounded: received data is never discarded
-    connect(port_, &QSerialPort::readyRead, this, &SerialComm::onReadyRead);
+    connect(port_, &QSerialPort::readyRead, this, [this] { raise(kReceiveEvent); });
     connect(port_, &QSerialPort::errorOccurred, this, &SerialComm::onError);
 }
 
@@ -305,11 +207,9 @@ void SerialComm::setPortOpen(bool open)
     port_->setFlowControl(QSerialPort::NoFlowControl);
     port_->clearError();
     failing_ = false;
-#ifdef Q_OS_UNIX
-    const DevicePeek peek(path);
-    if (peek.lockedElsewhere())
-        failOpen(path, inUse(path));
-#endif
+    const ports::DeviceLook look(path);
+    if (look.lockedElsewhere())
+        failOpen(path, ports::inUse(path));
     if (!port_->open(QIODevice::ReadWrite)) {
         const QString reason = openFailure(path);
         port_->clearError();
@@ -321,7 +221,7 @@ void SerialComm::setPortOpen(bool open)
     const int fd = int(port_->handle());
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         closeDevice();
-        failOpen(path, inUse(path));
+        failOpen(path, ports::inUse(path));
     }
     exclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
 #endif
@@ -337,18 +237,8 @@ void SerialComm::setPortOpen(bool open)
 
 QString SerialComm::openFailure(const QString& path) const
 {
-#ifdef Q_OS_UNIX
-    // A device that is not there is reported as such, whatever step of QSerialPort (its lock
-    // file, say) stumbled first.
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return systemReason(errno);
-    if (port_->error() == QSerialPort::PermissionError)
-        return permissionAdvice(path);
-#else
-    Q_UNUSED(path);
-#endif
-    return port_->errorString();
+    const QString reason = ports::openFailureReason(path, port_->error() == QSerialPort::PermissionError);
+    return reason.isEmpty() ? port_->errorString() : reason;
 }
 
 void SerialComm::failOpen(const QString& path, const QString& reason) const
@@ -415,55 +305,50 @@ void SerialComm::feedReceived(const QByteArray& bytes)
         throw Error(QStringLiteral("port %1 is not open.").arg(commPort_));
     fed_ += bytes;
     // Raised from the event loop, as for data from the device.
-    QTimer::singleShot(0, this, &SerialComm::onReadyRead);
+    QTimer::singleShot(0, this, [this] { raise(kReceiveEvent); });
 }
 
+// Input that came while a handler ran: what is waiting now, less what was waiting before and
+// the handler did not take. A handler's own event loop reads input in without a readyRead
+// (QSerialPort does not emit it recursively), so such input is found only by this count.
+qint64 SerialComm::arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore) const
+{
+    return bytesWaiting() - (waitingBefore - (taken_ - takenBefore));
+}
+
+// The one place that decides when the communication event is raised:
+//  - Never while a handler of it runs. A receive event due meanwhile is noted and raised once
+//    the handler has returned; a device error event then is dropped (its handler would ignore it).
+//  - A receive event when at least RThreshold characters are waiting; never with RThreshold 0.
+//    A failing device hands out whatever it delivered in one last event, below RThreshold too.
+//  - After a receive event's handler, once more from the event loop when input is still due:
+//    noted during the handler, arrived during it, or left because InputLen took only part.
+//  - A device error event once, after the failing device was closed (finishFailure).
 void SerialComm::raise(qint16 event)
 {
-    commEvent_ = event;
-    inEvent_ = true;
-    // A handler that throws is the window's to report; the flag must come down all the same.
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{inEvent_};
-    Q_EMIT OnComm();
-}
-
-void SerialComm::raiseReceive()
-{
-    if (inEvent_) { // never while a handler of the event runs
-        raiseAgain_ = true;
-        return;
-    }
-    if (rThreshold_ == 0 || !PortOpen())
-        return;
-    if (bytesWaiting() < rThreshold_)
-        return;
-    const qint64 before = bytesWaiting();
-    const qint64 takenBefore = taken_;
-    raise(kReceiveEvent);
-    if (!PortOpen())
-        return;
-    // Input taken only in part (InputLen), or data that came while the handler ran, raises the
-    // event again once control is back in the event loop. Data that a handler's own event loop
-    // read in comes without a readyRead (QSerialPort does not emit it recursively), so it is
-    // found by counting.
-    const qint64 arrived = bytesWaiting() - (before - (taken_ - takenBefore));
-    const qint64 minimum = inputMode_ == kBinaryMode ? std::max<qint64>(rThreshold_, 2) : rThreshold_;
-    if (raiseAgain_ || arrived > 0 || (inputLen_ > 0 && bytesWaiting() >= minimum)) {
-        raiseAgain_ = false;
-        QTimer::singleShot(0, this, &SerialComm::raiseReceive);
-    }
-}
-
-void SerialComm::onReadyRead()
-{
     if (inEvent_) {
-        raiseAgain_ = true;
+        raiseAgain_ = raiseAgain_ || event == kReceiveEvent;
         return;
     }
-    raiseReceive();
+    const bool receive = event == kReceiveEvent;
+    if (receive && (rThreshold_ == 0 || !PortOpen() || bytesWaiting() < (failing_ ? 1 : rThreshold_)))
+        return;
+    const qint64 waitingBefore = bytesWaiting();
+    const qint64 takenBefore = taken_;
+    commEvent_ = event;
+    {
+        // A handler that throws is the window's to report; the flag comes down all the same.
+        const QScopedValueRollback inHandler(inEvent_, true);
+        Q_EMIT OnComm();
+    }
+    if (!receive || !PortOpen() || failing_)
+        return;
+    const qint64 minimum = inputMode_ == kBinaryMode ? std::max<qint64>(rThreshold_, 2) : rThreshold_;
+    if (raiseAgain_ || arrivedDuringHandler(waitingBefore, takenBefore) > 0 ||
+        (inputLen_ > 0 && bytesWaiting() >= minimum)) {
+        raiseAgain_ = false;
+        QTimer::singleShot(0, this, [this] { raise(kReceiveEvent); });
+    }
 }
 
 void SerialComm::onError(QSerialPort::SerialPortError error)
@@ -496,12 +381,10 @@ void SerialComm::finishFailure(const QString& reason)
         return;
     const QString path = device_;
     // What arrived before the failure is delivered first.
-    if (bytesWaiting() > 0 && rThreshold_ > 0 && !inEvent_)
-        raise(kReceiveEvent);
+    raise(kReceiveEvent);
     closeDevice();
     port_->clearError();
-    if (!inEvent_)
-        raise(kDeviceErrorEvent);
+    raise(kDeviceErrorEvent);
     Q_EMIT deviceFailed(QStringLiteral("Port %1 (%2) failed and was closed: %3. Press Close, reconnect "
                                        "the device and press Open.")
                             .arg(commPort_)

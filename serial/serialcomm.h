@@ -21,7 +21,8 @@ public:
     static constexpr qint16 kDeviceErrorEvent = 1010; // CommEvent: the device failed and was closed
     static constexpr qint32 kTextMode = 0;
     static constexpr qint32 kBinaryMode = 1;
-    // The receive buffer holds at least this much and never discards: it grows as needed.
+    // The component's stored input buffer size. It sizes only the first reservation of the read
+    // buffer; what is waiting is never cut to it, for the receive buffer grows as needed.
     static constexpr int kInBufferSize = 1024;
 
     explicit SerialComm(QObject* parent = nullptr);
@@ -44,13 +45,14 @@ public:
     QVariant Input();
     qint16 CommEvent() const { return commEvent_; }
 
-    // The device of the port while it is open.
-    QString devicePath() const;
     // Bytes received and not yet taken by Input.
     qint64 bytesWaiting() const;
+
+    // For tests, benchmarks and simulations only; the program itself never calls these.
+    // The device of the port while it is open.
+    QString devicePath() const;
     // Puts bytes into the receive buffer as if the device had sent them; the receive event
-    // follows from the event loop. For simulations and tests that need more input waiting at
-    // once than a pseudo-terminal holds.
+    // follows from the event loop. For more input waiting at once than a pseudo-terminal holds.
     void feedReceived(const QByteArray& bytes);
 
 Q_SIGNALS:
@@ -61,10 +63,9 @@ Q_SIGNALS:
     void deviceFailed(const QString& message);
 
 private:
-    void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     void raise(qint16 event);
-    void raiseReceive();
+    qint64 arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore) const;
     void finishFailure(const QString& reason);
     QString openFailure(const QString& path) const;
     [[noreturn]] void failOpen(const QString& path, const QString& reason) const;
@@ -82,7 +83,7 @@ private:
     QString device_;         // the full path opened (QSerialPort's portName drops "/dev/")
     qint16 commEvent_ = 0;
     bool inEvent_ = false;   // an OnComm handler is running
-    bool raiseAgain_ = false; // data came while it ran
+    bool raiseAgain_ = false; // a receive event came due while it ran
     qint64 taken_ = 0;        // bytes that Input has removed from bytesWaiting so far
     quint64 session_ = 0;     // counts openings, so that a stale failure finds its port gone
     bool failing_ = false;   // a device failure is being handled
