@@ -2,8 +2,7 @@
 // with its defaults, Open, characters from the device in pieces as real adapters hand them
 // over, Log into a real file.
 
-#include "formmain.h"
-#include "ptypair.h"
+#include "windowfixture.h"
 #include "testutil.h"
 
 #include <QLabel>
@@ -18,21 +17,15 @@
 using namespace hexline;
 using namespace Qt::StringLiterals;
 
-class TstEndToEnd : public QObject {
+class TstEndToEnd : public QObject, test::WindowFixture {
     Q_OBJECT
-
-    test::PortDirectory ports_;
-    test::Pty device_;
-    QTemporaryDir dir_;
-    std::unique_ptr<FormMain> w_;
-    std::unique_ptr<QSignalSpy> failures_;
     qint64 written_ = 0; // bytes the device wrote since the window was made
 
     // Writes one piece and waits until the window has processed it, so that every piece is a
     // read of its own. In binary mode an odd byte waits in the component for its partner.
     bool writePiece(const QByteArray& piece)
     {
-        if (!device_.write(piece))
+        if (!device_->write(piece))
             return false;
         written_ += piece.size();
         const int unit = w_->Comm1.InputMode() == SerialComm::kBinaryMode ? 2 : 1;
@@ -45,20 +38,13 @@ class TstEndToEnd : public QObject {
 private Q_SLOTS:
     void init()
     {
-        QVERIFY(ports_.isValid() && device_.isValid() && dir_.isValid());
-        QVERIFY(ports_.attach(1, device_.slavePath()));
-        w_ = std::make_unique<FormMain>();
-        w_->setLogPath(dir_.filePath(u"commlog.txt"_s));
-        failures_ = std::make_unique<QSignalSpy>(w_.get(), &FormMain::failureShown);
         written_ = 0;
-        w_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+        QVERIFY(startWindow());
     }
     void cleanup()
     {
         QCOMPARE(failures_->count(), 0);
-        failures_.reset();
-        w_.reset();
+        stopWindow();
     }
 
     void oneLineOpenReceiveLog()

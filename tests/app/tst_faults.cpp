@@ -3,9 +3,9 @@
 // nothing was lost and that the program goes on.
 
 #include "formmain.h"
-#include "ptypair.h"
 #include "testutil.h"
 #include "visibletext.h"
+#include "windowfixture.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -59,21 +59,14 @@ public:
 
 } // namespace
 
-class TstFaults : public QObject {
+class TstFaults : public QObject, test::WindowFixture {
     Q_OBJECT
-
-    test::PortDirectory ports_;
-    std::unique_ptr<test::Pty> device_;
-    QTemporaryDir dir_;
-    std::unique_ptr<FormMain> w_;
-    std::unique_ptr<QSignalSpy> failures_;
 
     bool open()
     {
         w_->Command2->click();
         return w_->Comm1.PortOpen();
     }
-    QString failure(int i) const { return failures_->at(i).at(0).toString(); }
 
     static bool canRunAsNobody()
     {
@@ -97,24 +90,8 @@ class TstFaults : public QObject {
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        device_ = std::make_unique<test::Pty>();
-        QVERIFY(device_->isValid() && ports_.attach(1, device_->slavePath()));
-        w_ = std::make_unique<FormMain>();
-        w_->setLogPath(dir_.filePath(u"commlog.txt"_s));
-        failures_ = std::make_unique<QSignalSpy>(w_.get(), &FormMain::failureShown);
-        w_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
-    }
-    void cleanup()
-    {
-        failures_.reset();
-        w_.reset();
-        device_.reset();
-        ports_.detach(1);
-        QFile::remove(dir_.filePath(u"commlog.txt"_s));
-    }
+    void init() { QVERIFY(startWindow()); }
+    void cleanup() { stopWindow(); }
 
     void deviceRemoved_data()
     {

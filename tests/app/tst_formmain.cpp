@@ -1,5 +1,4 @@
-#include "formmain.h"
-#include "ptypair.h"
+#include "windowfixture.h"
 
 #include <QApplication>
 #include <QDir>
@@ -24,13 +23,8 @@
 using namespace hexline;
 using namespace Qt::StringLiterals;
 
-class TstFormMain : public QObject {
+class TstFormMain : public QObject, test::WindowFixture {
     Q_OBJECT
-
-    test::PortDirectory ports_;
-    test::Pty device_;
-    QTemporaryDir dir_;
-    std::unique_ptr<FormMain> w_;
 
     // The direct child with that objectName; Label1's two labels are told apart by their index.
     QWidget* control(const QString& name, int index = -1) const
@@ -48,14 +42,10 @@ class TstFormMain : public QObject {
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        w_ = std::make_unique<FormMain>();
-        w_->setLogPath(dir_.filePath(u"commlog.txt"_s)); // never the user's own log file
-    }
+    void init() { QVERIFY(startWindow(false)); }
     void cleanup()
     {
-        w_.reset();
+        stopWindow();
         QDir(ports_.path()).removeRecursively();
         QDir().mkpath(ports_.path());
     }
@@ -181,7 +171,7 @@ private Q_SLOTS:
         QVERIFY(showAndActivate());
         QCOMPARE(QApplication::focusWidget(), w_->txtEND);
         if (opened) {
-            QVERIFY(device_.isValid() && ports_.attach(1, device_.slavePath()));
+            QVERIFY(device_->isValid() && ports_.attach(1, device_->slavePath()));
             w_->Command2->click();
             QVERIFY(w_->Comm1.PortOpen() && !w_->Command2->isEnabled() && w_->Command3->isEnabled());
             QCOMPARE(QApplication::focusWidget(), w_->txtEND);
@@ -269,7 +259,7 @@ private Q_SLOTS:
         QFETCH(QString, shown);
         QVERIFY(showAndActivate());
         if (device == u"pty")
-            device = QFileInfo(device_.slavePath()).canonicalFilePath();
+            device = QFileInfo(device_->slavePath()).canonicalFilePath();
         expected.replace(u"(pty)"_s, u'(' + device + u')');
         shown.replace(u"(pty)"_s, u'(' + device + u')');
         for (int p = 1; p <= ports; ++p)

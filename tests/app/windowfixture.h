@@ -1,0 +1,51 @@
+#pragma once
+// What every window test starts from: a pseudo-terminal attached as port 1, the window with its
+// log file in a temporary directory (never the user's own), and a spy on the failures it shows.
+
+#include "formmain.h"
+#include "ptypair.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace hexline::test {
+
+class WindowFixture {
+protected:
+    PortDirectory ports_;
+    std::unique_ptr<Pty> device_;
+    QTemporaryDir dir_;
+    std::unique_ptr<FormMain> w_;
+    std::unique_ptr<QSignalSpy> failures_;
+
+    // A new device and window; shown and exposed unless show is false.
+    bool startWindow(bool show = true)
+    {
+        device_ = std::make_unique<Pty>();
+        if (!ports_.isValid() || !dir_.isValid() || !device_->isValid() || !ports_.attach(1, device_->slavePath()))
+            return false;
+        w_ = std::make_unique<FormMain>();
+        w_->setLogPath(dir_.filePath(QStringLiteral("commlog.txt")));
+        failures_ = std::make_unique<QSignalSpy>(w_.get(), &FormMain::failureShown);
+        if (!show)
+            return true;
+        w_->show();
+        return QTest::qWaitForWindowExposed(w_.get());
+    }
+    void stopWindow()
+    {
+        failures_.reset();
+        w_.reset();
+        device_.reset();
+        ports_.detach(1);
+        QFile::remove(dir_.filePath(QStringLiteral("commlog.txt")));
+    }
+    // The message of the i-th failure shown.
+    QString failure(int i) const { return failures_->at(i).at(0).toString(); }
+};
+
+} // namespace hexline::test
