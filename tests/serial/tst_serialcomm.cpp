@@ -304,22 +304,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("attached"); // port 1 leads to the pseudo-terminal
         QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("device"); // "pty" stands for the pseudo-terminal
+        QTest::addColumn<bool>("toPty");     // the device is the pseudo-terminal, else `device`
+        QTest::addColumn<QString>("device");
         QTest::addColumn<int>("portForDevice");
         const QStringList builtIn{u"S"_s, u"USB"_s, u"ACM"_s};
         for (int range = 0; range < 3; ++range)
             for (int n : {0, 31})
-                QTest::addRow("%d", range * 32 + n + 1) << false << range * 32 + n + 1
+                QTest::addRow("%d", range * 32 + n + 1) << false << range * 32 + n + 1 << false
                     << u"/dev/tty%1%2"_s.arg(builtIn[range]).arg(n) << range * 32 + n + 1;
         // clang-format off
-        QTest::newRow("97 has none") << false << 97 << "" << 0;
-        QTest::newRow("0 has none") << false << 0 << "" << 0;
-        QTest::newRow("entry wins") << true << 1 << "pty" << 1;
-        QTest::newRow("entry leaves others") << true << 2 << "/dev/ttyS1" << 2;
-        QTest::newRow("built-in number taken") << true << 0 << "/dev/ttyS0" << 0;
-        QTest::newRow("past a range") << false << 0 << "/dev/ttyUSB32" << 0;
-        QTest::newRow("leading zero") << false << 0 << "/dev/ttyS01" << 0;
-        QTest::newRow("unknown device") << false << 0 << "/dev/null" << 0;
+        QTest::newRow("97 has none") << false << 97 << false << "" << 0;
+        QTest::newRow("0 has none") << false << 0 << false << "" << 0;
+        QTest::newRow("entry wins") << true << 1 << true << "" << 1;
+        QTest::newRow("entry leaves others") << true << 2 << false << "/dev/ttyS1" << 2;
+        QTest::newRow("built-in number taken") << true << 0 << false << "/dev/ttyS0" << 0;
+        QTest::newRow("past a range") << false << 0 << false << "/dev/ttyUSB32" << 0;
+        QTest::newRow("leading zero") << false << 0 << false << "/dev/ttyS01" << 0;
+        QTest::newRow("unknown device") << false << 0 << false << "/dev/null" << 0;
         // clang-format on
     }
 
@@ -327,12 +328,13 @@ private Q_SLOTS:
     {
         QFETCH(bool, attached);
         QFETCH(int, port);
+        QFETCH(bool, toPty);
         QFETCH(QString, device);
         QFETCH(int, portForDevice);
         dir_.detach(1);
         if (attached)
             QVERIFY(dir_.attach(1, pty_->slavePath()));
-        if (device == u"pty")
+        if (toPty)
             device = this->device();
         if (port != 0 || device.isEmpty())
             QCOMPARE(ports::devicePath(port), device);
