@@ -3,12 +3,15 @@
 #include "commlog.h"
 #include "error.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace hexline {
@@ -21,8 +24,7 @@ QRect twips(int left, int top, int width, int height)
     return {left / 15, top / 15, width / 15, height / 15};
 }
 
-template <typename Widget>
-Widget* make(QWidget* parent, const char* name, const QRect& geometry)
+template <typename Widget> Widget* make(QWidget* parent, const char* name, const QRect& geometry)
 {
     auto* w = new Widget(parent);
     w->setObjectName(QLatin1String(name));
@@ -37,7 +39,8 @@ QLineEdit* field(QWidget* parent, const char* name, const QString& text, const Q
     return f;
 }
 
-QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
+QPushButton* button(QWidget* parent, const char* name, const QString& caption,
+                    const QRect& geometry)
 {
     auto* b = make<QPushButton>(parent, name, geometry);
     b->setText(caption);
@@ -47,10 +50,12 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
     return b;
 }
 
-QListView* list(QWidget* parent, const char* name, EventList* model, const QRect& geometry)
+QListView* list(QWidget* parent, const char* name, EventListModel* model, EntryDelegate* delegate,
+                const QRect& geometry)
 {
     auto* v = make<QListView>(parent, name, geometry);
     v->setModel(model);
+    v->setItemDelegate(delegate);
     v->setUniformItemSizes(true);
     v->setSelectionMode(QAbstractItemView::SingleSelection);
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -75,21 +80,25 @@ QLabel* liveLabel(QWidget* parent, const char* name, const QRect& geometry)
     l->setBackgroundRole(QPalette::Base);
     l->setForegroundRole(QPalette::Text);
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A fixed size spares the window a layout request at every caption change.
+    l->setFixedSize(geometry.size());
     return l;
 }
 
 } // namespace
 
 FormMain::FormMain(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      receiver_({textList_, valueList_}, *this), logPath_(defaultLogPath())
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      textModel_(textList_), valueModel_(valueList_), receiver_({textList_, valueList_}, *this),
+      logPath_(defaultLogPath())
 {
     setObjectName(QStringLiteral("frmMAIN"));
     setWindowTitle(QStringLiteral("Form1"));
     setFixedSize(16350 / 15, 7680 / 15);
 
     txtEND = field(this, "txtEND", QStringLiteral("0D"), twips(5220, 30, 405, 285));
-    List1 = list(this, "List1", &textList_, twips(60, 750, 8055, 6105));
+    List1 = list(this, "List1", &textModel_, &textDelegate_, twips(60, 750, 8055, 6105));
     Command2 = button(this, "Command2", QStringLiteral("Open"), twips(1230, 60, 735, 315));
     Command3 = button(this, "Command3", QStringLiteral("Close"), twips(1230, 420, 735, 315));
     txtPORT = field(this, "txtPORT", QStringLiteral("1"), twips(570, 60, 465, 285));
@@ -103,7 +112,7 @@ FormMain::FormMain(QWidget* parent)
     Command4 = button(this, "Command4", QStringLiteral("Log"), twips(6480, 270, 675, 315));
     Label3 = liveLabel(this, "Label3", twips(8220, 6960, 8025, 525));
     txtSETUP = field(this, "txtSETUP", QStringLiteral("9600,N,8,1"), twips(2250, 30, 2415, 285));
-    List2 = list(this, "List2", &valueList_, twips(8190, 750, 8055, 6105));
+    List2 = list(this, "List2", &valueModel_, &valueDelegate_, twips(8190, 750, 8055, 6105));
 
     Command3->setEnabled(false);
 
@@ -118,7 +127,8 @@ FormMain::FormMain(QWidget* parent)
     Label2->setAccessibleName(QStringLiteral("Current text line"));
     Label3->setAccessibleName(QStringLiteral("Current value line"));
 
-    QWidget* order[] = {txtEND, List1, Command2, Command3, txtPORT, txtMODE, Command4, txtSETUP, List2};
+    QWidget* order[] = {txtEND,  List1,    Command2, Command3, txtPORT,
+                        txtMODE, Command4, txtSETUP, List2};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     setTabOrder(List2, txtEND);
@@ -129,6 +139,13 @@ FormMain::FormMain(QWidget* parent)
     connect(Command4, &QPushButton::clicked, this, &FormMain::Command4_Click);
     connect(&Comm1, &SerialComm::OnComm, this, &FormMain::Comm1_OnComm);
     connect(&Comm1, &SerialComm::deviceFailed, this, &FormMain::showFailure);
+
+    frameTimer_.setSingleShot(true);
+    frameTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&frameTimer_, &QTimer::timeout, this, &FormMain::frame);
+    // A change in the lists asks for a frame; one in the labels' captions asks by itself.
+    connect(&textModel_, &EventListModel::changed, this, &FormMain::requestFrame);
+    connect(&valueModel_, &EventListModel::changed, this, &FormMain::requestFrame);
 }
 
 FormMain::~FormMain() = default;
@@ -155,16 +172,58 @@ void FormMain::Command4_Click()
 
 void FormMain::Comm1_OnComm()
 {
-    run("Receive", [this] { receiver_.onComm(Comm1.CommEvent(), TermValue, [this] { return Comm1.Input(); }); });
+    run("Receive", [this] {
+        receiver_.onComm(Comm1.CommEvent(), TermValue, [this] { return Comm1.Input(); });
+    });
 }
 
 void FormMain::showTails(const QString& textTail, const QString& valueTail)
 {
-    // Painted now, inside the handler, so that the labels stay live during a long receive event.
     Label2->setText(textTail);
-    Label2->repaint();
     Label3->setText(valueTail);
-    Label3->repaint();
+    // Inside a long receive event the event loop does not run: the labels are painted from here
+    // when a frame is due, so that they stay live.
+    if (!sincePaint_.isValid() || sincePaint_.elapsed() >= ReceiveProcessor::kRepaintIntervalMs)
+        frame();
+}
+
+bool FormMain::event(QEvent* e)
+{
+    // The window is painted at most once per frame: a paint asked for sooner waits for the next
+    // frame. Exposures do not come this way and are painted at once.
+    if (e->type() == QEvent::UpdateRequest && !inFrame_ && sincePaint_.isValid() &&
+        sincePaint_.elapsed() < ReceiveProcessor::kRepaintIntervalMs) {
+        requestFrame();
+        return true;
+    }
+    if (e->type() == QEvent::UpdateRequest)
+        sincePaint_.start();
+    return QWidget::event(e);
+}
+
+void FormMain::requestFrame()
+{
+    if (frameTimer_.isActive())
+        return;
+    const qint64 since =
+        sincePaint_.isValid() ? sincePaint_.elapsed() : ReceiveProcessor::kRepaintIntervalMs;
+    frameTimer_.start(int(std::max<qint64>(0, ReceiveProcessor::kRepaintIntervalMs - since)));
+}
+
+void FormMain::frame()
+{
+    frameTimer_.stop();
+    // The views learn of the lists' changes in one batch and lay out their rows now, so that
+    // this frame paints them.
+    const std::pair<EventListModel*, QListView*> lists[] = {{&textModel_, List1},
+                                                            {&valueModel_, List2}};
+    for (auto [model, view] : lists)
+        if (model->sync())
+            view->doItemsLayout();
+    inFrame_ = true;
+    QEvent paint(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(this, &paint);
+    inFrame_ = false;
 }
 
 void FormMain::run(const char* operation, const std::function<void()>& handler)
@@ -178,7 +237,8 @@ void FormMain::run(const char* operation, const std::function<void()>& handler)
     } catch (const Error& e) {
         message = QStringLiteral("%1 failed: %2").arg(QLatin1String(operation), e.message());
     } catch (const std::exception& e) {
-        message = QStringLiteral("%1 failed: %2").arg(QLatin1String(operation), QString::fromLocal8Bit(e.what()));
+        message = QStringLiteral("%1 failed: %2")
+                      .arg(QLatin1String(operation), QString::fromLocal8Bit(e.what()));
     }
     showFailure(message);
 }
@@ -188,7 +248,8 @@ void FormMain::showFailure(const QString& message)
     std::fprintf(stderr, "hexline: %s\n", message.toLocal8Bit().constData());
     std::fflush(stderr);
     // Non-blocking: no nested event loop, so no receive event runs in the middle of a handler.
-    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "entrydelegate.h"
 #include "eventlist.h"
+#include "eventlistmodel.h"
 #include "livetails.h"
 #include "pairedlists.h"
 #include "portcontrol.h"
 #include "receiveprocessor.h"
 #include "serialcomm.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -22,6 +26,8 @@ namespace hexline {
 // The one window, frmMAIN: the fields, buttons, lists and labels at their design places, the
 // serial component Comm1 and TermValue. It routes four events (Open, Close, Log and the
 // communication event) and is the one place where a failure is caught and shown.
+// The lists' contents and the labels' captions are exact whenever a handler returns; the screen
+// catches up with them once per frame, so that a busy line costs what the screen can show.
 class FormMain : public QWidget, private LiveTails {
     Q_OBJECT
 public:
@@ -63,13 +69,23 @@ private:
     void Command4_Click();
     void Comm1_OnComm();
     void showTails(const QString& textTail, const QString& valueTail) override;
+    bool event(QEvent* e) override;
+    void requestFrame();
+    void frame();
     void run(const char* operation, const std::function<void()>& handler);
     void showFailure(const QString& message);
     PortControls portControls() const;
 
     EventList textList_;
     EventList valueList_;
+    EventListModel textModel_;
+    EventListModel valueModel_;
+    EntryDelegate textDelegate_;
+    EntryDelegate valueDelegate_;
     ReceiveProcessor receiver_;
+    QTimer frameTimer_; // runs only while a change waits for the next frame
+    QElapsedTimer sincePaint_;
+    bool inFrame_ = false;
     QString logPath_;
 };
 
