@@ -15,8 +15,15 @@ constexpr int kGeneration = 256; // texts kept per generation: many more than a 
 
 } // namespace
 
-const QStaticText& EntryDelegate::laidOut(const QString& text) const
+const QStaticText& EntryDelegate::laidOut(const QString& text, const QFontMetrics& metrics,
+                                          int width) const
 {
+    if (width != width_ || metrics.height() != fontHeight_) { // laid out for another view or font
+        recent_.clear();
+        older_.clear();
+        width_ = width;
+        fontHeight_ = metrics.height();
+    }
     auto it = recent_.find(text);
     if (it != recent_.end())
         return *it;
@@ -28,7 +35,8 @@ const QStaticText& EntryDelegate::laidOut(const QString& text) const
     if (auto old = older_.constFind(text); old != older_.cend()) {
         laid = *old;
     } else {
-        laid.setText(text);
+        // Too long to show whole: the end gives way to an ellipsis, as in any list.
+        laid.setText(metrics.elidedText(text, Qt::ElideRight, width));
         laid.setTextFormat(Qt::PlainText); // received text is shown as it is, never as markup
         laid.setPerformanceHint(QStaticText::AggressiveCaching);
     }
@@ -47,7 +55,8 @@ void EntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     painter->setPen(
         option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
     painter->setFont(option.font);
-    const QStaticText& text = laidOut(index.data().toString());
+    const QStaticText& text =
+        laidOut(index.data().toString(), option.fontMetrics, option.rect.width() - 2 * kMargin);
     const int top = option.rect.top() + (option.rect.height() - option.fontMetrics.height()) / 2;
     painter->drawStaticText(option.rect.left() + kMargin, top, text);
     if (option.state & QStyle::State_HasFocus) {
@@ -63,7 +72,7 @@ void EntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
 
 QSize EntryDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const
 {
-    return {option.rect.width(), option.fontMetrics.height() + 2};
+    return {option.rect.width(), option.fontMetrics.height()};
 }
 
 } // namespace hexline

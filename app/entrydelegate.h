@@ -6,7 +6,7 @@
 
 namespace hexline {
 
-// Draws a list entry as one line of plain text, clipped at the right edge. An entry never changes,
+// Draws a list entry as one line of plain text, elided at the right edge. An entry never changes,
 // so its laid-out text is kept and reused while it is on screen: a frame that moves every row down
 // lays out only the rows that are new.
 class EntryDelegate : public QAbstractItemDelegate {
@@ -19,12 +19,14 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:
-    const QStaticText& laidOut(const QString& text) const;
+    const QStaticText& laidOut(const QString& text, const QFontMetrics& metrics, int width) const;
 
     // Two generations: texts drawn lately, and the ones before them, dropped when the recent
     // ones fill up.
     mutable QHash<QString, QStaticText> recent_;
     mutable QHash<QString, QStaticText> older_;
+    mutable int width_ = 0;
+    mutable int fontHeight_ = 0;
 };
 
 } // namespace hexline

@@ -2,7 +2,7 @@
 // writer that writes every millisecond at a fixed rate, as a USB adapter delivers. Per rate it
 // prints the drain rate, the monitor's CPU seconds per second (the writer's own CPU taken off),
 // the X server's when it can be found, and memory at the start and the end.
-// Usage: cpu_cost [seconds per rate]   (default 10)
+// Usage: cpu_cost [seconds per rate [rate...]]   (default 10 s; idle, 11520, 100000 and 1200000)
 
 #include "formmain.h"
 #include "memory.h"
@@ -50,7 +50,12 @@ struct Sample {
 int main(int argc, char* argv[])
 {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
-    const qint64 rates[] = {0, 11520, 100000, 1200000};
+    QList<qint64> rates{0, 11520, 100000, 1200000};
+    if (argc > 2) {
+        rates.clear();
+        for (int i = 2; i < argc; ++i)
+            rates.append(std::atoll(argv[i]));
+    }
 
     test::PortDirectory ports;
     test::Pty device;
