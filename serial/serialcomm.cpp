@@ -6,11 +6,11 @@
 #include <QFileInfo>
 #include <QTimer>
 
-
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -58,13 +58,33 @@ QString permissionAdvice(const QString& path)
 }
 #endif
 
+// Input events that take less than this start a pacing interval of this many ms: about a frame
+// of the screen, so that what the window shows is no older than it would be otherwise.
+constexpr qint64 kPaceBelow = 1024;
+constexpr int kPaceMs = 15;
+
+// Bytes that the device has received and the reader has not yet read.
+qint64 pendingInDevice(int fd)
+{
+#ifdef Q_OS_UNIX
+    int n = 0;
+    return fd >= 0 && ::ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
+#else
+    Q_UNUSED(fd);
+    return 0;
+#endif
+}
+
 } // namespace
 
-SerialComm::SerialComm(QObject* parent) : QObject(parent), port_(new QSerialPort(this))
+SerialComm::SerialComm(QObject* parent) : QObject(parent), port_(new QSerialPort(this)), pace_(new QTimer(this))
 {
     port_->setReadBufferSize(0); // unbounded: received data is never discarded
     connect(port_, &QSerialPort::readyRead, this, &SerialComm::onReadyRead);
     connect(port_, &QSerialPort::errorOccurred, this, &SerialComm::onError);
+    pace_->setSingleShot(true);
+    pace_->setTimerType(Qt::PreciseTimer);
+    connect(pace_, &QTimer::timeout, this, &SerialComm::endPacing);
 }
 
 SerialComm::~SerialComm() = default;
@@ -151,6 +171,7 @@ qint64 SerialComm::bytesWaiting() const
 
 void SerialComm::closeDevice()
 {
+    stopPacing();
     port_->close();
     fed_.clear();
 }
@@ -273,6 +294,8 @@ void SerialComm::raiseReceive()
     raise(kReceiveEvent);
     if (!PortOpen())
         return;
+    if (taken_ - takenBefore < kPaceBelow && bytesWaiting() == 0)
+        startPacing();
     // Input taken only in part (InputLen), or data that came while the handler ran, raises the
     // event again once control is back in the event loop. Data that a handler's own event loop
     // read in comes without a readyRead (QSerialPort does not emit it recursively), so it is
@@ -291,7 +314,32 @@ void SerialComm::onReadyRead()
         raiseAgain_ = true;
         return;
     }
+    if (paced_) // the end of the interval raises the event
+        return;
     raiseReceive();
+}
+
+void SerialComm::startPacing()
+{
+    paced_ = true;
+    port_->setReadBufferSize(1);
+    pace_->start(kPaceMs);
+}
+
+void SerialComm::stopPacing()
+{
+    paced_ = false;
+    pace_->stop();
+    port_->setReadBufferSize(0);
+}
+
+void SerialComm::endPacing()
+{
+    stopPacing();
+    // Reading again: what the device holds comes with its readyRead; what the reader holds
+    // already is raised here.
+    if (PortOpen() && bytesWaiting() > 0 && pendingInDevice(int(port_->handle())) == 0)
+        raiseReceive();
 }
 
 void SerialComm::onError(QSerialPort::SerialPortError error)

@@ -7,6 +7,8 @@
 #include <QSerialPort>
 #include <QVariant>
 
+class QTimer;
+
 namespace hexline {
 
 // The serial communications component: a port chosen by number, configured through a few
@@ -61,6 +63,9 @@ Q_SIGNALS:
 
 private:
     void onReadyRead();
+    void startPacing();
+    void stopPacing();
+    void endPacing();
     void onError(QSerialPort::SerialPortError error);
     void raise(qint16 event);
     void raiseReceive();
@@ -85,6 +90,11 @@ private:
     bool failing_ = false;   // a device failure is being handled
     QByteArray scratch_;     // reused read buffer for text mode
     QByteArray fed_;         // input given by feedReceived, taken before the device's
+    // A device that trickles (a few characters every millisecond) is read at most once per
+    // pacing interval instead of at every wake-up: the reader holds one byte and then stops
+    // reading until the interval ends. A device that floods is read without a pause.
+    QTimer* pace_;
+    bool paced_ = false;
 };
 
 } // namespace hexline
