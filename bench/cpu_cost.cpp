@@ -12,6 +12,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QListView>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -42,7 +44,17 @@ double threadCpuSeconds()
 
 struct Sample {
     double wall, cpu, writerCpu, xCpu;
-    qint64 received, sent, kib;
+    qint64 received, sent, kib, listPaints, labelPaints;
+};
+
+// Counts the paints of a widget.
+struct PaintCounter : QObject {
+    qint64 paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
 };
 
 } // namespace
@@ -70,6 +82,10 @@ int main(int argc, char* argv[])
     window.setLogPath(logDir.filePath(QStringLiteral("commlog.txt")));
     if (!hexline::bench::showAndOpen(window))
         return 1;
+
+    PaintCounter listPaints, labelPaints;
+    window.List1->viewport()->installEventFilter(&listPaints);
+    window.Label2->installEventFilter(&labelPaints);
 
     // The writer writes what is due every millisecond, on an absolute schedule.
     const QByteArray traffic = bench::makeTraffic(std::size_t(16) << 20);
@@ -122,13 +138,15 @@ int main(int argc, char* argv[])
                       bench::xServerCpuSeconds(),
                       window.receiver().charactersProcessed(),
                       sent.load(),
-                      bench::residentKiB()};
+                      bench::residentKiB(),
+                      listPaints.paints,
+                      labelPaints.paints};
     };
 
     std::printf("platform: %s, %.0f s per rate, writes every 1 ms\n",
                 qPrintable(QGuiApplication::platformName()), seconds);
-    std::printf("%10s %12s %12s %12s %12s %10s %10s\n", "chars/s", "sent/s", "drained/s",
-                "monitor s/s", "X s/s", "KiB start", "KiB end");
+    std::printf("%10s %12s %12s %12s %12s %10s %10s %12s %12s\n", "chars/s", "sent/s", "drained/s",
+                "monitor s/s", "X s/s", "KiB start", "KiB end", "List1 pnt/s", "Label2 pnt/s");
     bool allDrained = true;
     // Each rate: settle a second, measure for the given seconds, then let the monitor drain.
     for (const qint64 r : rates) {
@@ -151,10 +169,12 @@ int main(int argc, char* argv[])
         char x[32] = "n/a";
         if (a.xCpu >= 0 && b.xCpu >= 0)
             std::snprintf(x, sizeof x, "%.3f", (b.xCpu - a.xCpu) / wall);
-        std::printf("%10lld %12.0f %12.0f %12.3f %12s %10lld %10lld\n", static_cast<long long>(r),
-                    double(b.sent - a.sent) / wall, double(b.received - a.received) / wall,
-                    monitor / wall, x, static_cast<long long>(a.kib),
-                    static_cast<long long>(b.kib));
+        std::printf("%10lld %12.0f %12.0f %12.3f %12s %10lld %10lld %12.0f %12.0f\n",
+                    static_cast<long long>(r), double(b.sent - a.sent) / wall,
+                    double(b.received - a.received) / wall, monitor / wall, x,
+                    static_cast<long long>(a.kib), static_cast<long long>(b.kib),
+                    double(b.listPaints - a.listPaints) / wall,
+                    double(b.labelPaints - a.labelPaints) / wall);
         std::fflush(stdout);
     }
     stop = true;
