@@ -15,14 +15,13 @@ constexpr int kGeneration = 256; // texts kept per generation: many more than a 
 
 } // namespace
 
-const QStaticText& EntryDelegate::laidOut(const QString& text, const QFontMetrics& metrics,
-                                          int width) const
+const QStaticText& EntryDelegate::laidOut(const QString& text, const QFont& font, int width) const
 {
-    if (width != width_ || metrics.height() != fontHeight_) { // laid out for another view or font
+    if (width != width_ || font != font_) { // laid out for another view or font
         recent_.clear();
         older_.clear();
         width_ = width;
-        fontHeight_ = metrics.height();
+        font_ = font;
     }
     auto it = recent_.find(text);
     if (it != recent_.end())
@@ -35,10 +34,16 @@ const QStaticText& EntryDelegate::laidOut(const QString& text, const QFontMetric
     if (auto old = older_.constFind(text); old != older_.cend()) {
         laid = *old;
     } else {
-        // Too long to show whole: the end gives way to an ellipsis, as in any list.
-        laid.setText(metrics.elidedText(text, Qt::ElideRight, width));
         laid.setTextFormat(Qt::PlainText); // received text is shown as it is, never as markup
         laid.setPerformanceHint(QStaticText::AggressiveCaching);
+        laid.setText(text);
+        laid.prepare({}, font);
+        // Too long to show whole: the end gives way to an ellipsis, as in any list. Most entries
+        // fit and are laid out once.
+        if (laid.size().width() > width) {
+            laid.setText(QFontMetrics(font).elidedText(text, Qt::ElideRight, width));
+            laid.prepare({}, font);
+        }
     }
     return *recent_.insert(text, laid);
 }
@@ -56,7 +61,7 @@ void EntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
         option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
     painter->setFont(option.font);
     const QStaticText& text =
-        laidOut(index.data().toString(), option.fontMetrics, option.rect.width() - 2 * kMargin);
+        laidOut(index.data().toString(), option.font, option.rect.width() - 2 * kMargin);
     const int top = option.rect.top() + (option.rect.height() - option.fontMetrics.height()) / 2;
     painter->drawStaticText(option.rect.left() + kMargin, top, text);
     if (option.state & QStyle::State_HasFocus) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractItemDelegate>
+#include <QFont>
 #include <QHash>
 #include <QStaticText>
 
@@ -19,14 +20,14 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:
-    const QStaticText& laidOut(const QString& text, const QFontMetrics& metrics, int width) const;
+    const QStaticText& laidOut(const QString& text, const QFont& font, int width) const;
 
     // Two generations: texts drawn lately, and the ones before them, dropped when the recent
     // ones fill up.
     mutable QHash<QString, QStaticText> recent_;
     mutable QHash<QString, QStaticText> older_;
     mutable int width_ = 0;
-    mutable int fontHeight_ = 0;
+    mutable QFont font_;
 };
 
 } // namespace hexline
