@@ -24,7 +24,8 @@ QRect twips(int left, int top, int width, int height)
     return {left / 15, top / 15, width / 15, height / 15};
 }
 
-template <typename Widget> Widget* make(QWidget* parent, const char* name, const QRect& geometry)
+template <typename Widget>
+Widget* make(QWidget* parent, const char* name, const QRect& geometry)
 {
     auto* w = new Widget(parent);
     w->setObjectName(QLatin1String(name));
@@ -39,8 +40,7 @@ QLineEdit* field(QWidget* parent, const char* name, const QString& text, const Q
     return f;
 }
 
-QPushButton* button(QWidget* parent, const char* name, const QString& caption,
-                    const QRect& geometry)
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
 {
     auto* b = make<QPushButton>(parent, name, geometry);
     b->setText(caption);
@@ -88,8 +88,7 @@ QLabel* liveLabel(QWidget* parent, const char* name, const QRect& geometry)
 } // namespace
 
 FormMain::FormMain(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       textModel_(textList_), valueModel_(valueList_), receiver_({textList_, valueList_}, *this),
       logPath_(defaultLogPath())
 {
@@ -127,8 +126,7 @@ FormMain::FormMain(QWidget* parent)
     Label2->setAccessibleName(QStringLiteral("Current text line"));
     Label3->setAccessibleName(QStringLiteral("Current value line"));
 
-    QWidget* order[] = {txtEND,  List1,    Command2, Command3, txtPORT,
-                        txtMODE, Command4, txtSETUP, List2};
+    QWidget* order[] = {txtEND, List1, Command2, Command3, txtPORT, txtMODE, Command4, txtSETUP, List2};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     setTabOrder(List2, txtEND);
@@ -172,9 +170,7 @@ void FormMain::Command4_Click()
 
 void FormMain::Comm1_OnComm()
 {
-    run("Receive", [this] {
-        receiver_.onComm(Comm1.CommEvent(), TermValue, [this] { return Comm1.Input(); });
-    });
+    run("Receive", [this] { receiver_.onComm(Comm1.CommEvent(), TermValue, [this] { return Comm1.Input(); }); });
 }
 
 void FormMain::showTails(const QString& textTail, const QString& valueTail)
@@ -237,8 +233,7 @@ void FormMain::run(const char* operation, const std::function<void()>& handler)
     } catch (const Error& e) {
         message = QStringLiteral("%1 failed: %2").arg(QLatin1String(operation), e.message());
     } catch (const std::exception& e) {
-        message = QStringLiteral("%1 failed: %2")
-                      .arg(QLatin1String(operation), QString::fromLocal8Bit(e.what()));
+        message = QStringLiteral("%1 failed: %2").arg(QLatin1String(operation), QString::fromLocal8Bit(e.what()));
     }
     showFailure(message);
 }
@@ -248,8 +243,7 @@ void FormMain::showFailure(const QString& message)
     std::fprintf(stderr, "hexline: %s\n", message.toLocal8Bit().constData());
     std::fflush(stderr);
     // Non-blocking: no nested event loop, so no receive event runs in the middle of a handler.
-    auto* box =
-        new QMessageBox(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
+    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();

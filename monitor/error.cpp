@@ -14,9 +14,7 @@ QString quoted(const QString& text)
     out += u'"';
     for (qsizetype i = 0; i < text.size() && i < kShown; ++i) {
         const char16_t c = text.at(i).unicode();
-        out += c < 0x20    ? QChar(char16_t(0x2400 + c))
-               : c == 0x7F ? QChar(char16_t(0x2421))
-                           : QChar(c);
+        out += c < 0x20 ? QChar(char16_t(0x2400 + c)) : c == 0x7F ? QChar(char16_t(0x2421)) : QChar(c);
     }
     if (text.size() > kShown)
         out += QStringLiteral("\u2026 (%1 characters)").arg(text.size());
