@@ -6,6 +6,7 @@
 #include "testutil.h"
 
 #include <QLabel>
+#include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -13,6 +14,19 @@
 
 using namespace hexline;
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// What a list view shows, top row first.
+QStringList shown(const QListView* view)
+{
+    QStringList rows;
+    for (int i = 0; i < view->model()->rowCount(); ++i)
+        rows.append(view->model()->index(i, 0).data().toString());
+    return rows;
+}
+
+} // namespace
 
 class TstEndToEnd : public QObject {
     Q_OBJECT
@@ -35,6 +49,8 @@ private Q_SLOTS:
         QVERIFY(device.write("1AD"));
         QTRY_COMPARE(w.textList().count(), 3);
         QCOMPARE(w.Label2->text() + w.Label3->text(), u"1A1 10 "_s);
+        // The views catch up with the lists at the next frame.
+        QTRY_COMPARE(shown(w.List1) + shown(w.List2), test::entries(w.textList()) + test::entries(w.valueList()));
 
         QTest::mouseClick(w.Command4, Qt::LeftButton);
         QCOMPARE(test::readFile(w.logPath()), test::readFile(QStringLiteral(GOLDEN_DIR "/example.txt")));
@@ -46,6 +62,7 @@ private Q_SLOTS:
         QVERIFY(device.write("FD"));
         QTRY_COMPARE(w.textList().count(), 1);
         QCOMPARE(w.valueList().entryAt(0), u"15 "_s);
+        QTRY_COMPARE(shown(w.List1) + shown(w.List2), (QStringList{u"F"_s, u"15 "_s}));
         QCOMPARE(failures.count(), 0);
     }
 };
