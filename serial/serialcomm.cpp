@@ -59,8 +59,9 @@ QString permissionAdvice(const QString& path)
 #endif
 
 // Input events that take less than this start a pacing interval of this many ms: about a frame
-// of the screen, so that what the window shows is no older than it would be otherwise.
-constexpr qint64 kPaceBelow = 1024;
+// of the screen, so that what the window shows is no older than it would be otherwise. A device
+// that floods fills whole reads (a terminal hands over up to 4 KB at a time) and is not paced.
+constexpr qint64 kPaceBelow = 2048;
 constexpr int kPaceMs = 15;
 
 // Bytes that the device has received and the reader has not yet read.
