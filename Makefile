@@ -95,6 +95,8 @@ soak: asan
 	$(SANITIZER_ENV) $(XVFB) ./$(ASAN_BUILD)/bench/soak $(SOAK_SECONDS)
 
 bench: build
+	@echo "== cpu_cost, Xvfb"
+	$(XVFB) ./$(BUILD)/bench/cpu_cost $(BENCH_SECONDS)
 	@echo "== receive_throughput, offscreen"
 	QT_QPA_PLATFORM=offscreen ./$(BUILD)/bench/receive_throughput $(BENCH_SECONDS)
 	@echo "== receive_throughput, Xvfb"

@@ -3,12 +3,15 @@
 #include "commlog.h"
 #include "error.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -50,10 +53,12 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
     return b;
 }
 
-QListView* list(QWidget* parent, const char* name, EventList* model, const QRect& geometry)
+QListView* list(QWidget* parent, const char* name, EventListModel* model, EntryDelegate* delegate,
+                const QRect& geometry)
 {
     auto* v = make<QListView>(parent, name, geometry);
     v->setModel(model);
+    v->setItemDelegate(delegate);
     v->setUniformItemSizes(true);
     v->setSelectionMode(QAbstractItemView::SingleSelection);
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -78,6 +83,8 @@ QLabel* liveLabel(QWidget* parent, const char* name, const QRect& geometry)
     l->setBackgroundRole(QPalette::Base);
     l->setForegroundRole(QPalette::Text);
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A fixed size spares the window a layout request at every caption change.
+    l->setFixedSize(geometry.size());
     return l;
 }
 
@@ -101,14 +108,15 @@ QString fitForBox(const QString& message)
 
 FormMain::FormMain(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      receiver_({textList_, valueList_}, *this), logPath_(defaultLogPath())
+      textModel_(textList_), valueModel_(valueList_), receiver_({textList_, valueList_}, *this),
+      logPath_(defaultLogPath())
 {
     setObjectName(QStringLiteral("frmMAIN"));
     setWindowTitle(QStringLiteral("Form1"));
     setFixedSize(16350 / 15, 7680 / 15);
 
     txtEND = field(this, "txtEND", QStringLiteral("0D"), twips(5220, 30, 405, 285));
-    List1 = list(this, "List1", &textList_, twips(60, 750, 8055, 6105));
+    List1 = list(this, "List1", &textModel_, &textDelegate_, twips(60, 750, 8055, 6105));
     Command2 = button(this, "Command2", QStringLiteral("Open"), twips(1230, 60, 735, 315));
     Command3 = button(this, "Command3", QStringLiteral("Close"), twips(1230, 420, 735, 315));
     txtPORT = field(this, "txtPORT", QStringLiteral("1"), twips(570, 60, 465, 285));
@@ -122,7 +130,7 @@ FormMain::FormMain(QWidget* parent)
     Command4 = button(this, "Command4", QStringLiteral("Log"), twips(6480, 270, 675, 315));
     Label3 = liveLabel(this, "Label3", twips(8220, 6960, 8025, 525));
     txtSETUP = field(this, "txtSETUP", QStringLiteral("9600,N,8,1"), twips(2250, 30, 2415, 285));
-    List2 = list(this, "List2", &valueList_, twips(8190, 750, 8055, 6105));
+    List2 = list(this, "List2", &valueModel_, &valueDelegate_, twips(8190, 750, 8055, 6105));
 
     Command3->setEnabled(false);
 
@@ -150,6 +158,13 @@ FormMain::FormMain(QWidget* parent)
     connect(&Comm1, &SerialComm::deviceFailed, this, [this](const QString& message) {
         showFailure(QStringLiteral("Port failed"), message, message);
     });
+
+    frameTimer_.setSingleShot(true);
+    frameTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&frameTimer_, &QTimer::timeout, this, &FormMain::frame);
+    // A change in the lists asks for a frame; one in the labels' captions asks by itself.
+    connect(&textModel_, &EventListModel::changed, this, &FormMain::requestFrame);
+    connect(&valueModel_, &EventListModel::changed, this, &FormMain::requestFrame);
 }
 
 FormMain::~FormMain() = default;
@@ -183,11 +198,51 @@ void FormMain::Comm1_OnComm()
 
 void FormMain::showTails(const QString& textTail, const QString& valueTail)
 {
-    // Painted now, inside the handler, so that the labels stay live during a long receive event.
     Label2->setText(textTail);
-    Label2->repaint();
     Label3->setText(valueTail);
-    Label3->repaint();
+    // Inside a long receive event the event loop does not run: the labels are painted from here
+    // when a frame is due, so that they stay live.
+    if (!sincePaint_.isValid() || sincePaint_.elapsed() >= ReceiveProcessor::kRepaintIntervalMs)
+        frame();
+}
+
+bool FormMain::event(QEvent* e)
+{
+    // The window is painted at most once per frame: a paint asked for sooner waits for the next
+    // frame. Exposures do not come this way and are painted at once.
+    if (e->type() == QEvent::UpdateRequest && !inFrame_ && sincePaint_.isValid() &&
+        sincePaint_.elapsed() < ReceiveProcessor::kRepaintIntervalMs) {
+        requestFrame();
+        return true;
+    }
+    if (e->type() == QEvent::UpdateRequest)
+        sincePaint_.start();
+    return QWidget::event(e);
+}
+
+void FormMain::requestFrame()
+{
+    if (frameTimer_.isActive())
+        return;
+    const qint64 since =
+        sincePaint_.isValid() ? sincePaint_.elapsed() : ReceiveProcessor::kRepaintIntervalMs;
+    frameTimer_.start(int(std::max<qint64>(0, ReceiveProcessor::kRepaintIntervalMs - since)));
+}
+
+void FormMain::frame()
+{
+    frameTimer_.stop();
+    // The views learn of the lists' changes in one batch and lay out their rows now, so that
+    // this frame paints them.
+    const std::pair<EventListModel*, QListView*> lists[] = {{&textModel_, List1},
+                                                            {&valueModel_, List2}};
+    for (auto [model, view] : lists)
+        if (model->sync())
+            view->doItemsLayout();
+    inFrame_ = true;
+    QEvent paint(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(this, &paint);
+    inFrame_ = false;
 }
 
 void FormMain::run(const char* operation, const std::function<void()>& handler)

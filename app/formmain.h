@@ -1,6 +1,8 @@
 #pragma once
 
+#include "entrydelegate.h"
 #include "eventlist.h"
+#include "eventlistmodel.h"
 #include "livetails.h"
 #include "pairedlists.h"
 #include "portcontrol.h"
@@ -8,6 +10,8 @@
 #include "serialcomm.h"
 
 #include <QPointer>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -24,6 +28,8 @@ namespace hexline {
 // The one window, frmMAIN: the fields, buttons, lists and labels at their design places, the
 // serial component Comm1 and TermValue. It routes four events (Open, Close, Log and the
 // communication event) and is the one place where a failure is caught and shown.
+// The lists' contents and the labels' captions are exact whenever a handler returns; the screen
+// catches up with them once per frame, so that a busy line costs what the screen can show.
 class FormMain : public QWidget, private LiveTails, private PortControls {
     Q_OBJECT
 public:
@@ -71,12 +77,22 @@ private:
     QString endText() const override;
     void setOpenEnabled(bool enabled) override;
     void setCloseEnabled(bool enabled) override;
+    bool event(QEvent* e) override;
+    void requestFrame();
+    void frame();
     void run(const char* operation, const std::function<void()>& handler);
     void showFailure(const QString& title, const QString& message, const QString& brief);
 
     EventList textList_;
     EventList valueList_;
+    EventListModel textModel_;
+    EventListModel valueModel_;
+    EntryDelegate textDelegate_;
+    EntryDelegate valueDelegate_;
     ReceiveProcessor receiver_;
+    QTimer frameTimer_; // runs only while a change waits for the next frame
+    QElapsedTimer sincePaint_;
+    bool inFrame_ = false;
     QString logPath_;
     QPointer<QMessageBox> failureBox_; // the one shown, until the user closes it
 };

@@ -4,51 +4,76 @@
 
 #include "formmain.h"
 #include "memory.h"
+#include "ptypair.h"
+#include "traffic.h"
+#include "window.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
 #include <atomic>
 #include <cstdio>
-#include <cerrno>
 #include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <random>
 #include <sys/resource.h>
-#include <termios.h>
 #include <unistd.h>
 
 using hexline::bench::residentKiB;
 
 namespace {
 
-// Random hex digits with terminator D (value 13): about one line in 16 characters, plus now and
-// then a run of 300 characters without one, which the monitor must break off.
-QByteArray makeTraffic(std::size_t size)
+// Writes the traffic into the terminal as fast as it takes it until stop is set.
+QThread* flood(hexline::test::Pty& device, const QByteArray& traffic, std::atomic<bool>& stop,
+               std::atomic<qint64>& sent)
 {
-    static const char nonTerminating[] = "0123456789ABCEF";
-    std::mt19937 rng(42);
-    QByteArray data;
-    data.reserve(qsizetype(size));
-    while (std::size_t(data.size()) < size) {
-        if (rng() % 16384 == 0) {
-            for (int i = 0; i < 300; ++i)
-                data += nonTerminating[rng() % 15];
-        } else {
-            const char c = "0123456789ABCDEF"[rng() % 16];
-            data += c;
+    return QThread::create([&device, &traffic, &stop, &sent] {
+        qsizetype at = 0;
+        while (!stop.load(std::memory_order_relaxed)) {
+            // Waits for room with a timeout, so that a writer facing a full terminal (the
+            // monitor stalled) still sees the stop.
+            const qsizetype n = device.writeSome(
+                traffic.constData() + at, std::min<qsizetype>(4096, traffic.size() - at), 100);
+            if (n < 0)
+                break;
+            sent += n;
+            at = (at + n) % traffic.size();
         }
+    });
+}
+
+// The limit that the terminal itself sets: a bare reader of the slave side, characters per second.
+double bareReaderRate(const QByteArray& traffic, double seconds)
+{
+    hexline::test::Pty device;
+    const int fd = ::open(QFile::encodeName(device.slavePath()).constData(), O_RDONLY | O_NOCTTY);
+    if (!device.isValid() || fd < 0)
+        return 0;
+    std::atomic<bool> stop{false};
+    std::atomic<qint64> sent{0};
+    QThread* writer = flood(device, traffic, stop, sent);
+    writer->start();
+    QElapsedTimer clock;
+    clock.start();
+    qint64 got = 0;
+    static char buffer[1 << 16];
+    while (clock.elapsed() < seconds * 1000) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            got += n;
     }
-    data.truncate(qsizetype(size));
-    return data;
+    const double rate = got / (clock.elapsed() / 1000.0);
+    stop = true;
+    // Drain what the writer may still be waiting to put in.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    while (!writer->wait(10))
+        while (::read(fd, buffer, sizeof buffer) > 0) {
+        }
+    delete writer;
+    ::close(fd);
+    return rate;
 }
 
 } // namespace
@@ -56,55 +81,26 @@ QByteArray makeTraffic(std::size_t size)
 int main(int argc, char* argv[])
 {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+    const QByteArray traffic = hexline::bench::makeTraffic(std::size_t(16) << 20);
+    const double bare = bareReaderRate(traffic, std::min(seconds, 3.0));
 
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-    const QString ports = config.path() + QStringLiteral("/hexline/ports");
-    QDir().mkpath(ports);
-
-    int master = -1, slave = -1;
-    char name[256] = {};
-    struct termios raw{};
-    cfmakeraw(&raw);
-    if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
-        std::perror("openpty");
+    hexline::test::PortDirectory ports;
+    hexline::test::Pty device;
+    if (!device.isValid() || !ports.attach(1, device.slavePath())) {
+        std::fprintf(stderr, "no pseudo-terminal\n");
         return 1;
     }
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    QFile::link(QString::fromLocal8Bit(name), ports + QStringLiteral("/com1"));
 
     QApplication app(argc, argv);
+    QTemporaryDir logDir;
     hexline::FormMain window;
-    window.setLogPath(config.path() + QStringLiteral("/commlog.txt"));
-    window.show();
-    window.txtSETUP->setText(QStringLiteral("12000000,N,8,1"));
-    window.Command2->click();
-    if (!window.Comm1.PortOpen()) {
-        std::fprintf(stderr, "the port did not open\n");
+    window.setLogPath(logDir.filePath(QStringLiteral("commlog.txt")));
+    if (!hexline::bench::showAndOpen(window))
         return 1;
-    }
 
-    const QByteArray traffic = makeTraffic(std::size_t(16) << 20);
     std::atomic<bool> stop{false};
     std::atomic<qint64> sent{0};
-    QThread* writer = QThread::create([&] {
-        qsizetype at = 0;
-        while (!stop.load(std::memory_order_relaxed)) {
-            // Waits for room with a timeout, so that a writer facing a full terminal (the
-            // monitor stalled) still sees the stop.
-            pollfd p{master, POLLOUT, 0};
-            if (::poll(&p, 1, 100) <= 0)
-                continue;
-            const qsizetype chunk = std::min<qsizetype>(4096, traffic.size() - at);
-            const ssize_t n = ::write(master, traffic.constData() + at, size_t(chunk));
-            if (n < 0 && errno == EAGAIN)
-                continue;
-            if (n <= 0)
-                break;
-            sent += n;
-            at = (at + n) % traffic.size();
-        }
-    });
+    QThread* writer = flood(device, traffic, stop, sent);
 
     QElapsedTimer clock;
     qint64 peakKiB = 0, quarterKiB = 0;
@@ -142,12 +138,12 @@ int main(int argc, char* argv[])
     std::printf("characters received: %lld\n", static_cast<long long>(received));
     std::printf("characters lost:     %lld\n", static_cast<long long>(sent.load() - received));
     std::printf("characters/s:        %.0f\n", received / elapsed);
+    std::printf("bare reader:         %.0f characters/s (the terminal's limit); monitor/bare %.3f\n", bare,
+                bare > 0 ? received / elapsed / bare : 0.0);
     std::printf("lines/s:             %.0f\n", window.receiver().linesEnded() / elapsed);
     std::printf("memory:              %lld KiB after a quarter, %lld KiB at the end, peak %lld KiB (maxrss %ld KiB)\n",
                 static_cast<long long>(quarterKiB), static_cast<long long>(residentKiB()),
                 static_cast<long long>(peakKiB), usage.ru_maxrss);
     std::printf("list entries:        %d and %d\n", window.textList().count(), window.valueList().count());
-    ::close(master);
-    ::close(slave);
     return sent.load() == received ? 0 : 1;
 }

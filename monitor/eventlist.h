@@ -1,28 +1,49 @@
 #pragma once
 
-#include <QAbstractListModel>
 #include <QStringList>
+
+#include <functional>
 
 namespace hexline {
 
-// One display list: unsorted strings, newest at index 0. It is the model behind a list view,
-// so the window shows it as it changes and tests drive it without any window.
-class EventList : public QAbstractListModel {
-    Q_OBJECT
+// One display list: unsorted strings, newest at index 0. It keeps a summary of what changed since
+// a view last looked, so that a view catches up once per frame in one batch, whatever the number
+// of lines in between; tests drive it without any view.
+class EventList {
 public:
-    explicit EventList(QObject* parent = nullptr);
+    // A run of rows that the view holds, numbered as the view numbers them.
+    struct Run {
+        int first = 0;
+        int count = 0;
+    };
+    // Since the last takeChanges: the runs of rows removed from what the view holds (in order,
+    // apart), then rows inserted at the top. After clear, or removals in too many places, the
+    // view reloads instead.
+    struct Changes {
+        bool reload = false;
+        QList<Run> removed;
+        int inserted = 0; // now entries 0 .. inserted - 1
+    };
 
     void insertTop(const QString& entry);
     int count() const { return int(entries_.size()); }
     const QString& entryAt(int index) const; // index 0 .. count() - 1
     void removeAt(int index);
     void clear();
+    const QStringList& entries() const { return entries_; }
 
-    int rowCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool hasChanges() const { return changed_; }
+    Changes takeChanges();
+    // Called at the first change after takeChanges, not at every change.
+    void setChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
 
 private:
+    void noteChange();
+
     QStringList entries_;
+    Changes changes_;
+    bool changed_ = false;
+    std::function<void()> listener_;
 };
 
 } // namespace hexline

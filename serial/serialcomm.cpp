@@ -44,13 +44,34 @@ bool isFatal(QSerialPort::SerialPortError error)
     }
 }
 
+// Input events that take less than this start a pacing interval of this many ms: about a frame
+// of the screen, so that what the window shows is no older than it would be otherwise. A device
+// that floods fills whole reads (a terminal hands over up to 4 KB at a time) and is not paced.
+constexpr qint64 kPaceBelow = 2048;
+constexpr int kPaceMs = 15;
+
+// Bytes that the device has received and the reader has not yet read.
+qint64 pendingInDevice(int fd)
+{
+#ifdef Q_OS_UNIX
+    int n = 0;
+    return fd >= 0 && ::ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
+#else
+    Q_UNUSED(fd);
+    return 0;
+#endif
+}
+
 } // namespace
 
-SerialComm::SerialComm(QObject* parent) : QObject(parent), port_(new QSerialPort(this))
+SerialComm::SerialComm(QObject* parent) : QObject(parent), port_(new QSerialPort(this)), pace_(new QTimer(this))
 {
     port_->setReadBufferSize(0); // unbounded: received data is never discarded
     connect(port_, &QSerialPort::readyRead, this, [this] { raise(kReceiveEvent); });
     connect(port_, &QSerialPort::errorOccurred, this, &SerialComm::onError);
+    pace_->setSingleShot(true);
+    pace_->setTimerType(Qt::PreciseTimer);
+    connect(pace_, &QTimer::timeout, this, &SerialComm::endPacing);
 }
 
 SerialComm::~SerialComm() = default;
@@ -162,6 +183,7 @@ qint64 SerialComm::bytesWaiting() const
 
 void SerialComm::closeDevice()
 {
+    stopPacing();
 #ifdef Q_OS_UNIX
     if (port_->isOpen()) {
         const int fd = int(port_->handle());
@@ -324,6 +346,8 @@ qint64 SerialComm::arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore
 //  - After a receive event's handler, once more from the event loop when input is still due:
 //    noted during the handler, arrived during it, or left because InputLen took only part.
 //  - A device error event once, after the failing device was closed (finishFailure).
+//  - A device that trickles is read in pacing intervals: a handler that took little and left
+//    nothing waiting starts one, and a receive event due within it waits for its end (endPacing).
 void SerialComm::raise(qint16 event)
 {
     if (inEvent_) {
@@ -331,7 +355,8 @@ void SerialComm::raise(qint16 event)
         return;
     }
     const bool receive = event == kReceiveEvent;
-    if (receive && (rThreshold_ == 0 || !PortOpen() || bytesWaiting() < (failing_ ? 1 : rThreshold_)))
+    if (receive && ((paced_ && !failing_) || rThreshold_ == 0 || !PortOpen() ||
+                    bytesWaiting() < (failing_ ? 1 : rThreshold_)))
         return;
     const qint64 waitingBefore = bytesWaiting();
     const qint64 takenBefore = taken_;
@@ -343,12 +368,37 @@ void SerialComm::raise(qint16 event)
     }
     if (!receive || !PortOpen() || failing_)
         return;
+    if (taken_ - takenBefore < kPaceBelow && bytesWaiting() == 0)
+        startPacing();
     const qint64 minimum = inputMode_ == kBinaryMode ? std::max<qint64>(rThreshold_, 2) : rThreshold_;
     if (raiseAgain_ || arrivedDuringHandler(waitingBefore, takenBefore) > 0 ||
         (inputLen_ > 0 && bytesWaiting() >= minimum)) {
         raiseAgain_ = false;
         QTimer::singleShot(0, this, [this] { raise(kReceiveEvent); });
     }
+}
+
+void SerialComm::startPacing()
+{
+    paced_ = true;
+    port_->setReadBufferSize(1);
+    pace_->start(kPaceMs);
+}
+
+void SerialComm::stopPacing()
+{
+    paced_ = false;
+    pace_->stop();
+    port_->setReadBufferSize(0);
+}
+
+void SerialComm::endPacing()
+{
+    stopPacing();
+    // Reading again: what the device holds comes with its readyRead; what the reader holds
+    // already is raised here.
+    if (PortOpen() && bytesWaiting() > 0 && pendingInDevice(int(port_->handle())) == 0)
+        raise(kReceiveEvent);
 }
 
 void SerialComm::onError(QSerialPort::SerialPortError error)

@@ -8,6 +8,8 @@
 #include <QSerialPort>
 #include <QVariant>
 
+class QTimer;
+
 namespace hexline {
 
 // The serial communications component: a port chosen by number, configured through a few
@@ -63,6 +65,9 @@ Q_SIGNALS:
     void deviceFailed(const QString& message);
 
 private:
+    void startPacing();
+    void stopPacing();
+    void endPacing();
     void onError(QSerialPort::SerialPortError error);
     void raise(qint16 event);
     qint64 arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore) const;
@@ -92,6 +97,11 @@ private:
     QByteArray fed_;         // input given by feedReceived, taken before the device's
     ParmrkDecoder marks_;    // the device's error marks, decoded as its bytes are read
     int held_ = -1;          // binary mode: a decoded byte whose partner has not come yet
+    // A device that trickles (a few characters every millisecond) is read at most once per
+    // pacing interval instead of at every wake-up: the reader holds one byte and then stops
+    // reading until the interval ends. A device that floods is read without a pause.
+    QTimer* pace_;
+    bool paced_ = false;
 };
 
 } // namespace hexline

@@ -7,6 +7,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -16,6 +17,19 @@
 
 using namespace hexline;
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// What a list view shows, top row first.
+QStringList shown(const QListView* view)
+{
+    QStringList rows;
+    for (int i = 0; i < view->model()->rowCount(); ++i)
+        rows.append(view->model()->index(i, 0).data().toString());
+    return rows;
+}
+
+} // namespace
 
 class TstEndToEnd : public QObject, test::WindowFixture {
     Q_OBJECT
@@ -57,6 +71,8 @@ private Q_SLOTS:
         QVERIFY(writePiece("D"));
         QCOMPARE(w_->textList().count(), 3);
         QCOMPARE(w_->Label2->text() + w_->Label3->text(), u"1A1 10 "_s);
+        // The views catch up with the lists at the next frame.
+        QTRY_COMPARE(shown(w_->List1) + shown(w_->List2), test::entries(w_->textList()) + test::entries(w_->valueList()));
 
         QTest::mouseClick(w_->Command4, Qt::LeftButton);
         QCOMPARE(test::readFile(w_->logPath()),
@@ -69,6 +85,7 @@ private Q_SLOTS:
         QVERIFY(writePiece("FD"));
         QCOMPARE(w_->textList().count(), 1);
         QCOMPARE(w_->valueList().entryAt(0), u"15 "_s);
+        QTRY_COMPARE(shown(w_->List1) + shown(w_->List2), (QStringList{u"F"_s, u"15 "_s}));
     }
 
     // A line reaches the lists whole however the device cuts it into reads.

@@ -1,7 +1,8 @@
 // Receive processing fed arbitrary bytes in either input mode, with any termination value and
-// any split into events. After every event: the lists are in step, no entry or caption holds CR, LF or a lone surrogate, a
-// list at 500 entries or more keeps its count, and every character is accounted for, the line
-// still open included.
+// any split into events. After every event: the lists are in step, no entry or caption holds CR, LF
+// or a lone surrogate, a list at 500 entries or more keeps its count, every character is accounted
+// for, the line still open included, and a view that applies each list's batch of changes shows the
+// list.
 #include "eventlist.h"
 #include "livetails.h"
 #include "pairedlists.h"
@@ -33,6 +34,20 @@ qsizetype tokens(const QString& valueEntry)
     return valueEntry.count(u' ');
 }
 
+// What a view holds: the list as it was, brought up to date by the list's changes. Returns the
+// number of entries new since the last call.
+int catchUp(QStringList& view, hexline::EventList& list)
+{
+    const hexline::EventList::Changes c = list.takeChanges();
+    check(!c.reload); // receive processing only inserts and trims
+    for (auto run = c.removed.crbegin(); run != c.removed.crend(); ++run)
+        view.remove(run->first, run->count);
+    check(view.size() + c.inserted == list.count());
+    view = list.entries().mid(0, c.inserted) + view;
+    check(view == list.entries());
+    return c.inserted;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -54,15 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (int i = 0; i < 500; ++i)
             lists.insertPlain(QString::number(i));
 
+    QStringList textView = text.entries(), valuesView = values.entries();
+    text.takeChanges();
+    values.takeChanges();
     qsizetype accounted = 0;
-    QObject::connect(&values, &QAbstractItemModel::rowsInserted, [&](const QModelIndex&, int first, int) {
-        const QString& v = values.entryAt(first);
-        const bool isBreak = v.startsWith(QStringLiteral("-break- "));
-        const qsizetype chars = isBreak ? tokens(v) - 1 : tokens(v);
-        if (isBreak)
-            check(chars == 201);
-        accounted += isBreak ? chars : chars + 1; // an ended line also used up its terminator
-    });
 
     // Events: a length byte, then that many bytes.
     while (size > 0) {
@@ -77,6 +87,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             receiver.onComm(2, term, [&] { return QVariant(chunk); });
         else
             receiver.onComm(2, term, [&] { return QVariant(QString::fromLatin1(chunk)); });
+
+        // An event puts at most 256 lines into a list, so none of its new entries is trimmed yet.
+        catchUp(textView, text);
+        for (int i = catchUp(valuesView, values) - 1; i >= 0; --i) {
+            const QString& v = values.entryAt(i);
+            const bool isBreak = v.startsWith(QStringLiteral("-break- "));
+            const qsizetype chars = isBreak ? tokens(v) - 1 : tokens(v);
+            if (isBreak)
+                check(chars == 201);
+            accounted += isBreak ? chars : chars + 1; // an ended line also used up its terminator
+        }
 
         const qint64 walked = receiver.charactersProcessed();
         check(walked - processedBefore == (binary ? chunk.size() / 2 : chunk.size()));

@@ -25,6 +25,8 @@ Pty::Pty()
         return;
     }
     slavePath_ = QString::fromLocal8Bit(name);
+    // Writers wait for room with poll, so that none can block for good.
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 
 Pty::~Pty()
@@ -37,18 +39,27 @@ Pty::~Pty()
 bool Pty::write(const QByteArray& bytes)
 {
     qsizetype done = 0;
-    while (done < bytes.size() && master_ >= 0) {
-        const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0) {
-            done += n;
-        } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+    while (done < bytes.size()) {
+        const qsizetype n = writeSome(bytes.constData() + done, bytes.size() - done, 100);
+        if (n < 0)
             return false;
-        } else {
-            pollfd p{master_, POLLOUT, 0};
-            ::poll(&p, 1, 100);
-        }
+        done += n;
     }
-    return done == bytes.size();
+    return true;
+}
+
+qsizetype Pty::writeSome(const char* data, qsizetype size, int timeoutMs)
+{
+    if (master_ < 0)
+        return -1;
+    const ssize_t n = ::write(master_, data, size_t(size));
+    if (n >= 0)
+        return n;
+    if (errno != EINTR && errno != EAGAIN)
+        return -1;
+    pollfd p{master_, POLLOUT, 0};
+    ::poll(&p, 1, timeoutMs);
+    return 0;
 }
 
 void Pty::hangUp()

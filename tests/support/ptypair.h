@@ -21,6 +21,9 @@ public:
     const QString& slavePath() const { return slavePath_; }
     // Writes everything, waiting while the terminal's buffer is full.
     bool write(const QByteArray& bytes);
+    // Writes what fits, waiting at most timeoutMs for room: the count written, 0 when the
+    // terminal stayed full, -1 on a failure.
+    qsizetype writeSome(const char* data, qsizetype size, int timeoutMs);
     // Closes the master side: the device hangs up, as an unplugged adapter does.
     void hangUp();
     // The line settings of the terminal as the program left them (all zero when invalid).

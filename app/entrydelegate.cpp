@@ -1,0 +1,83 @@
+#include "entrydelegate.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+#include <QStyleOptionViewItem>
+
+namespace hexline {
+
+namespace {
+
+constexpr int kMargin = 3;       // between the view's edge and the text
+constexpr int kGeneration = 256; // texts kept per generation: many more than a view shows
+
+} // namespace
+
+const QStaticText& EntryDelegate::laidOut(const QString& text, const QFont& font, int width) const
+{
+    if (width != width_ || font != font_) { // laid out for another view or font
+        recent_.clear();
+        older_.clear();
+        width_ = width;
+        font_ = font;
+    }
+    auto it = recent_.find(text);
+    if (it != recent_.end())
+        return *it;
+    if (recent_.size() >= kGeneration) {
+        older_ = std::move(recent_);
+        recent_.clear();
+    }
+    QStaticText laid;
+    if (auto old = older_.constFind(text); old != older_.cend()) {
+        laid = *old;
+    } else {
+        laid.setTextFormat(Qt::PlainText); // received text is shown as it is, never as markup
+        laid.setPerformanceHint(QStaticText::AggressiveCaching);
+        laid.setText(text);
+        laid.prepare({}, font);
+        // Too long to show whole: the end gives way to an ellipsis, as in any list. Most entries
+        // fit and are laid out once.
+        if (laid.size().width() > width) {
+            laid.setText(QFontMetrics(font).elidedText(text, Qt::ElideRight, width));
+            laid.prepare({}, font);
+        }
+    }
+    return *recent_.insert(text, laid);
+}
+
+void EntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const
+{
+    const bool selected = option.state & QStyle::State_Selected;
+    const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                       : (option.state & QStyle::State_Active) ? QPalette::Active
+                                                                               : QPalette::Inactive;
+    if (selected)
+        painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+    painter->setPen(
+        option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+    painter->setFont(option.font);
+    const QStaticText& text =
+        laidOut(index.data().toString(), option.font, option.rect.width() - 2 * kMargin);
+    const int top = option.rect.top() + (option.rect.height() - option.fontMetrics.height()) / 2;
+    painter->drawStaticText(option.rect.left() + kMargin, top, text);
+    if (option.state & QStyle::State_HasFocus) {
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(option);
+        focus.backgroundColor =
+            option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
+    }
+}
+
+QSize EntryDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const
+{
+    return {option.rect.width(), option.fontMetrics.height()};
+}
+
+} // namespace hexline

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QAbstractItemDelegate>
+#include <QFont>
+#include <QHash>
+#include <QStaticText>
+
+namespace hexline {
+
+// Draws a list entry as one line of plain text, elided at the right edge. An entry never changes,
+// so its laid-out text is kept and reused while it is on screen: a frame that moves every row down
+// lays out only the rows that are new.
+class EntryDelegate : public QAbstractItemDelegate {
+    Q_OBJECT
+public:
+    using QAbstractItemDelegate::QAbstractItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+    const QStaticText& laidOut(const QString& text, const QFont& font, int width) const;
+
+    // Two generations: texts drawn lately, and the ones before them, dropped when the recent
+    // ones fill up.
+    mutable QHash<QString, QStaticText> recent_;
+    mutable QHash<QString, QStaticText> older_;
+    mutable int width_ = 0;
+    mutable QFont font_;
+};
+
+} // namespace hexline

@@ -1,0 +1,23 @@
+#include "window.h"
+
+#include "formmain.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <cstdio>
+
+namespace hexline::bench {
+
+bool showAndOpen(FormMain& window)
+{
+    window.show();
+    window.txtSETUP->setText(QStringLiteral("12000000,N,8,1"));
+    window.Command2->click();
+    if (window.Comm1.PortOpen())
+        return true;
+    std::fprintf(stderr, "the port did not open\n");
+    return false;
+}
+
+} // namespace hexline::bench
