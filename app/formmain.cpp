@@ -193,7 +193,10 @@ void FormMain::Command4_Click()
 
 void FormMain::Comm1_OnComm()
 {
-    run("Receive", [this] { receiver_.onComm(Comm1.CommEvent(), TermValue, [this] { return Comm1.Input(); }); });
+    // Only a receive event has work to do here: a failed device is reported through deviceFailed.
+    if (Comm1.CommEvent() != SerialComm::kReceiveEvent)
+        return;
+    run("Receive", [this] { receiver_.process(Comm1.Input(), TermValue); });
 }
 
 void FormMain::showTails(const QString& textTail, const QString& valueTail)

@@ -17,7 +17,6 @@ class LiveTails;
 // still open when one event's input runs out goes on with the next event's.
 class ReceiveProcessor {
 public:
-    static constexpr qint16 kReceiveEvent = 2;
     static constexpr qsizetype kTextTail = 30;
     static constexpr qsizetype kValueTail = 50;
     static constexpr qsizetype kBreakLength = 200; // a line longer than this is broken off
@@ -29,18 +28,9 @@ public:
     // an earlier opening never joins the new one's first line.
     void startLines();
 
-    // One communication event: any code but a receive event is ignored; otherwise the input
-    // is read once, by calling readInput, and walked.
-    template <typename ReadInput>
-    void onComm(qint16 commEvent, qint16 termValue, ReadInput&& readInput)
-    {
-        if (commEvent != kReceiveEvent)
-            return;
-        process(readInput(), termValue);
-    }
-
-    // A QString is text-mode input (one character each); a QByteArray is binary-mode input,
-    // taken as 16-bit characters made of byte pairs, low byte first.
+    // The input of one receive event, walked. A QString is text-mode input (one character each);
+    // a QByteArray is binary-mode input, taken as 16-bit characters made of byte pairs, low byte
+    // first.
     void process(const QVariant& received, qint16 termValue);
     void process(QStringView received, qint16 termValue);
     void process(const QByteArray& received, qint16 termValue);

@@ -84,9 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const int before = text.count();
         const qint64 processedBefore = receiver.charactersProcessed();
         if (binary)
-            receiver.onComm(2, term, [&] { return QVariant(chunk); });
+            receiver.process(chunk, term);
         else
-            receiver.onComm(2, term, [&] { return QVariant(QString::fromLatin1(chunk)); });
+            receiver.process(QString::fromLatin1(chunk), term);
 
         // An event puts at most 256 lines into a list, so none of its new entries is trimmed yet.
         catchUp(textView, text);

@@ -114,7 +114,7 @@ private Q_SLOTS:
         Monitor m;
         for (const QVariant& received : events)
             if (received.isValid())
-                m.processor.onComm(ReceiveProcessor::kReceiveEvent, qint16(term), [&] { return received; });
+                m.processor.process(received, qint16(term));
             else
                 m.processor.startLines();
         QTEST(entries(m.text), "texts");
@@ -122,21 +122,6 @@ private Q_SLOTS:
         QCOMPARE(m.tails.shown.size(), repaints);
         if (repaints > 0)
             QTEST(m.tails.shown.last(), "labels");
-    }
-
-    void otherEventsIgnored()
-    {
-        Monitor m;
-        int reads = 0;
-        const auto read = [&] {
-            ++reads;
-            return QVariant(u"1AD"_s);
-        };
-        for (qint16 code : {0, 1, 3, 4, 1001, -1, int(ReceiveProcessor::kReceiveEvent)})
-            m.processor.onComm(code, 13, read);
-        QCOMPARE(reads, 1);
-        QCOMPARE((QList<qsizetype>{m.text.count(), m.values.count(), m.tails.shown.size()}),
-                 (QList<qsizetype>{1, 1, 1}));
     }
 
     // A long burst must not repaint per character: at most once per 16 ms, and the last repaint
