@@ -9,8 +9,8 @@
 #include "receiveprocessor.h"
 #include "serialcomm.h"
 
-#include <QPointer>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 

@@ -120,7 +120,8 @@ int main(int argc, char* argv[])
     QObject::connect(&drain, &QTimer::timeout, [&] {
         if (!stop)
             return;
-        if (window.receiver().charactersProcessed() >= sent || clock.elapsed() > seconds * 1000 + 10000)
+        if (window.receiver().charactersProcessed() >= sent ||
+            clock.elapsed() > seconds * 1000 + 10000)
             app.quit();
     });
     drain.start(20);
@@ -130,7 +131,7 @@ int main(int argc, char* argv[])
     delete writer;
 
     const qint64 received = window.receiver().charactersProcessed();
-    struct rusage usage{};
+    struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("platform:            %s\n", qPrintable(QGuiApplication::platformName()));
     std::printf("run:                 %.1f s (%.1f s sending)\n", elapsed, seconds);
@@ -138,12 +139,15 @@ int main(int argc, char* argv[])
     std::printf("characters received: %lld\n", static_cast<long long>(received));
     std::printf("characters lost:     %lld\n", static_cast<long long>(sent.load() - received));
     std::printf("characters/s:        %.0f\n", received / elapsed);
-    std::printf("bare reader:         %.0f characters/s (the terminal's limit); monitor/bare %.3f\n", bare,
-                bare > 0 ? received / elapsed / bare : 0.0);
+    std::printf(
+        "bare reader:         %.0f characters/s (the terminal's limit); monitor/bare %.3f\n", bare,
+        bare > 0 ? received / elapsed / bare : 0.0);
     std::printf("lines/s:             %.0f\n", window.receiver().linesEnded() / elapsed);
-    std::printf("memory:              %lld KiB after a quarter, %lld KiB at the end, peak %lld KiB (maxrss %ld KiB)\n",
+    std::printf("memory:              %lld KiB after a quarter, %lld KiB at the end, peak %lld KiB "
+                "(maxrss %ld KiB)\n",
                 static_cast<long long>(quarterKiB), static_cast<long long>(residentKiB()),
                 static_cast<long long>(peakKiB), usage.ru_maxrss);
-    std::printf("list entries:        %d and %d\n", window.textList().count(), window.valueList().count());
+    std::printf("list entries:        %d and %d\n", window.textList().count(),
+                window.valueList().count());
     return sent.load() == received ? 0 : 1;
 }

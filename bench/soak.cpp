@@ -91,10 +91,12 @@ int main(int argc, char* argv[])
     const bool flat = finalKiB <= thirdKiB + thirdKiB / 10 + 4096;
     std::printf("run:                 %.1f s at %.0f characters/s asked\n", elapsed, rate);
     std::printf("characters sent:     %lld\n", static_cast<long long>(sent));
-    std::printf("characters received: %lld (%.0f/s)\n", static_cast<long long>(received), received / elapsed);
-    std::printf("memory:              %lld KiB after a third, %lld KiB at the end, peak %lld KiB: %s\n",
-                static_cast<long long>(thirdKiB), static_cast<long long>(finalKiB),
-                static_cast<long long>(peakKiB), flat ? "flat" : "GROWING");
+    std::printf("characters received: %lld (%.0f/s)\n", static_cast<long long>(received),
+                received / elapsed);
+    std::printf(
+        "memory:              %lld KiB after a third, %lld KiB at the end, peak %lld KiB: %s\n",
+        static_cast<long long>(thirdKiB), static_cast<long long>(finalKiB),
+        static_cast<long long>(peakKiB), flat ? "flat" : "GROWING");
     int leaks = 0;
 #ifdef HEXLINE_LSAN
     leaks = __lsan_do_recoverable_leak_check();

@@ -65,7 +65,9 @@ int child(int argc, char* argv[], qint64 startNs)
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+    return v.empty()      ? 0
+           : v.size() % 2 ? v[v.size() / 2]
+                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 } // namespace
@@ -81,7 +83,8 @@ int main(int argc, char* argv[])
         QProcess p;
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         const qint64 start = nowNs();
-        p.start(QString::fromLocal8Bit(argv[0]), {QStringLiteral("--child"), QString::number(start)});
+        p.start(QString::fromLocal8Bit(argv[0]),
+                {QStringLiteral("--child"), QString::number(start)});
         if (!p.waitForFinished(20000) || p.exitCode() != 0) {
             std::fprintf(stderr, "startup: run %d failed\n", i + 1);
             return 1;
@@ -94,9 +97,11 @@ int main(int argc, char* argv[])
         ms.push_back(lines[0].toDouble());
         kib.push_back(lines[1].toDouble());
     }
-    std::printf("platform:          %s\n", qPrintable(qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("default"))));
-    std::printf("exec to first paint: median %.1f ms (min %.1f, max %.1f) over %d runs\n", median(ms),
-                *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()), runs);
+    std::printf("platform:          %s\n",
+                qPrintable(qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("default"))));
+    std::printf("exec to first paint: median %.1f ms (min %.1f, max %.1f) over %d runs\n",
+                median(ms), *std::min_element(ms.begin(), ms.end()),
+                *std::max_element(ms.begin(), ms.end()), runs);
     std::printf("idle memory:         median %.1f MiB resident\n", median(kib) / 1024);
     return 0;
 }

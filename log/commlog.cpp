@@ -27,7 +27,8 @@ constexpr char kLineEnd[] = "\r\n";
 
 [[noreturn]] void fail(const QString& path, const QString& what, const QString& why)
 {
-    throw Error(QStringLiteral("%1 %2: %3. Both lists are unchanged.").arg(QDir::toNativeSeparators(path), what, why));
+    throw Error(QStringLiteral("%1 %2: %3. Both lists are unchanged.")
+                    .arg(QDir::toNativeSeparators(path), what, why));
 }
 
 // The system's reason for the file operation that just failed. QFile reports a short write
@@ -124,7 +125,8 @@ QString defaultLogPath()
 #endif
 }
 
-QByteArray formatLogBlock(const QString& modeText, const QString& termText, const PairedLists& lists)
+QByteArray formatLogBlock(const QString& modeText, const QString& termText,
+                          const PairedLists& lists)
 {
     QByteArray block;
     const auto line = [&block](const QByteArray& text) {
@@ -146,7 +148,8 @@ QByteArray formatLogBlock(const QString& modeText, const QString& termText, cons
     return block;
 }
 
-void appendLog(const QString& path, const QString& modeText, const QString& termText, PairedLists lists)
+void appendLog(const QString& path, const QString& modeText, const QString& termText,
+               PairedLists lists)
 {
     QFile file(path);
     const bool created = !QFile::exists(path);

@@ -14,12 +14,14 @@ QString defaultLogPath();
 // characters shown by the same stand-ins as in the lists, the rest as typed), a separator, then one
 // line per list index joining the text entry and the value entry with " ----- ". Every line ends in
 // CR LF; text is in the platform's 8-bit encoding, with "?" for a character it cannot represent.
-QByteArray formatLogBlock(const QString& modeText, const QString& termText, const PairedLists& lists);
+QByteArray formatLogBlock(const QString& modeText, const QString& termText,
+                          const PairedLists& lists);
 
 // Log: appends one block to the file at path, makes sure it is on the disk, then clears both
 // lists. Throws Error when the file cannot be opened, written, synced or closed; the file is then
 // cut back to its size before the block (so it holds whole blocks only) and released, and both
 // lists are unchanged.
-void appendLog(const QString& path, const QString& modeText, const QString& termText, PairedLists lists);
+void appendLog(const QString& path, const QString& modeText, const QString& termText,
+               PairedLists lists);
 
 } // namespace hexline

@@ -27,8 +27,14 @@ constexpr std::array<qint8, 128> kHex = makeHexTable();
 
 constexpr QStringView kBreakMarker = u"-break- ";
 
-bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool isHighSurrogate(char16_t c)
+{
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool isLowSurrogate(char16_t c)
+{
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 // What the labels and the lists get of a line: prefix and line in one exactly sized copy (an entry
 // is stored for good; the working line keeps its buffer), with every surrogate that has lost its
@@ -58,7 +64,8 @@ int hexDigitValue(char16_t c)
 
 } // namespace
 
-ReceiveProcessor::ReceiveProcessor(PairedLists lists, LiveTails& tails) : lists_(lists), tails_(tails)
+ReceiveProcessor::ReceiveProcessor(PairedLists lists, LiveTails& tails)
+    : lists_(lists), tails_(tails)
 {
     lineText_.reserve(kBreakLength + 1);
     lineValues_.reserve(3 * (kBreakLength + 1));
@@ -80,7 +87,8 @@ void ReceiveProcessor::process(const QVariant& received, qint16 termValue)
 
 void ReceiveProcessor::process(QStringView received, qint16 termValue)
 {
-    walk(received.size(), [received](qsizetype i) { return received[i].unicode(); }, termValue);
+    walk(
+        received.size(), [received](qsizetype i) { return received[i].unicode(); }, termValue);
 }
 
 void ReceiveProcessor::process(const QByteArray& received, qint16 termValue)
@@ -159,7 +167,8 @@ void ReceiveProcessor::showTails()
 {
     const QString& text = captionFromEnded_ ? endedText_ : lineText_;
     const QString& values = captionFromEnded_ ? endedValues_ : lineValues_;
-    tails_.showTails(shownCopy({}, QStringView(text).right(kTextTail)), QStringView(values).right(kValueTail).toString());
+    tails_.showTails(shownCopy({}, QStringView(text).right(kTextTail)),
+                     QStringView(values).right(kValueTail).toString());
     captionDirty_ = false;
     sinceRepaint_.start();
 }

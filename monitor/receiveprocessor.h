@@ -40,8 +40,7 @@ public:
     qint64 linesEnded() const { return lines_; }
 
 private:
-    template <typename CharAt>
-    void walk(qsizetype n, const CharAt& charAt, qint16 termValue);
+    template <typename CharAt> void walk(qsizetype n, const CharAt& charAt, qint16 termValue);
     void append(char16_t visible, int digit);
     void endLine(QString textEntry, QString valueEntry);
     void showTails();

@@ -33,7 +33,8 @@ qint16 portNumberFromText(const QString& text)
         const char16_t c = t[i].unicode();
         if (c < u'0' || c > u'9')
             break;
-        value = std::min<qint64>(value * 10 + (c - u'0'), 100000); // saturate: only the range matters
+        value =
+            std::min<qint64>(value * 10 + (c - u'0'), 100000); // saturate: only the range matters
     }
     if (i == firstDigit || i != t.size())
         throw Error(QStringLiteral("%1 is not a port number.").arg(quoted(text)));
@@ -59,9 +60,10 @@ qint16 terminationFromText(const QString& text)
         else if (c >= u'A' && c <= u'F')
             digit = c - u'A' + 10;
         else
-            throw Error(QStringLiteral("%1 is not a termination value: it must be hexadecimal digits "
-                                       "(0-9, A-F).")
-                            .arg(quoted(text)));
+            throw Error(
+                QStringLiteral("%1 is not a termination value: it must be hexadecimal digits "
+                               "(0-9, A-F).")
+                    .arg(quoted(text)));
         value = value * 16 + digit;
         if (value > 0xFFFF)
             throw Error(QStringLiteral("%1 is not a termination value: it must not exceed FFFF.")

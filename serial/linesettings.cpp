@@ -32,7 +32,8 @@ LineSettings parseLineSettings(const QString& text)
 {
     const QStringList fields = text.split(u',');
     if (fields.size() != 4)
-        reject(text, QStringLiteral("it needs four fields separated by commas, as in \"9600,N,8,1\""));
+        reject(text,
+               QStringLiteral("it needs four fields separated by commas, as in \"9600,N,8,1\""));
 
     LineSettings s;
 
@@ -98,11 +99,20 @@ QString toString(const LineSettings& s)
 {
     QChar parity = u'N';
     switch (s.parity) {
-    case QSerialPort::EvenParity: parity = u'E'; break;
-    case QSerialPort::OddParity: parity = u'O'; break;
-    case QSerialPort::MarkParity: parity = u'M'; break;
-    case QSerialPort::SpaceParity: parity = u'S'; break;
-    default: break;
+    case QSerialPort::EvenParity:
+        parity = u'E';
+        break;
+    case QSerialPort::OddParity:
+        parity = u'O';
+        break;
+    case QSerialPort::MarkParity:
+        parity = u'M';
+        break;
+    case QSerialPort::SpaceParity:
+        parity = u'S';
+        break;
+    default:
+        break;
     }
     const QString stop = s.stopBits == QSerialPort::TwoStop          ? QStringLiteral("2")
                          : s.stopBits == QSerialPort::OneAndHalfStop ? QStringLiteral("1.5")

@@ -16,7 +16,8 @@ QString portEntry(qint16 port, QLatin1StringView what)
 
 } // namespace
 
-void openPort(PortControls& c, SerialComm& Comm1, PairedLists lists, ReceiveProcessor& receiver, qint16& TermValue)
+void openPort(PortControls& c, SerialComm& Comm1, PairedLists lists, ReceiveProcessor& receiver,
+              qint16& TermValue)
 {
     Comm1.setInputMode(SerialComm::kBinaryMode);
     if (c.modeText() == u"t")
@@ -29,7 +30,8 @@ void openPort(PortControls& c, SerialComm& Comm1, PairedLists lists, ReceiveProc
     Comm1.setCommPort(port);
     const QString endText = c.endText();
     TermValue = terminationFromText(endText);
-    lists.insertPlain(QStringLiteral("Termination block set to :&H%1 (%2)").arg(endText, QString::number(TermValue)));
+    lists.insertPlain(QStringLiteral("Termination block set to :&H%1 (%2)")
+                          .arg(endText, QString::number(TermValue)));
     Comm1.setPortOpen(true);
     receiver.startLines();
     c.setOpenEnabled(false);

@@ -14,10 +14,10 @@ struct PairedLists;
 class PortControls {
 public:
     virtual ~PortControls() = default;
-    virtual QString portText() const = 0;  // txtPORT
-    virtual QString setupText() const = 0; // txtSETUP
-    virtual QString modeText() const = 0;  // txtMODE
-    virtual QString endText() const = 0;   // txtEND
+    virtual QString portText() const = 0;           // txtPORT
+    virtual QString setupText() const = 0;          // txtSETUP
+    virtual QString modeText() const = 0;           // txtMODE
+    virtual QString endText() const = 0;            // txtEND
     virtual void setOpenEnabled(bool enabled) = 0;  // Command2
     virtual void setCloseEnabled(bool enabled) = 0; // Command3
 };
@@ -25,8 +25,8 @@ public:
 // Open: configures Comm1 from the fields, sets TermValue, writes the termination entry, opens
 // the port (the receiver starts with empty lines), swaps the buttons and writes the open entry.
 // A failing step throws Error; the steps before it stay done.
-void openPort(PortControls& controls, SerialComm& Comm1, PairedLists lists, ReceiveProcessor& receiver,
-              qint16& TermValue);
+void openPort(PortControls& controls, SerialComm& Comm1, PairedLists lists,
+              ReceiveProcessor& receiver, qint16& TermValue);
 
 // Close: closes the port if it is open, swaps the buttons back and writes the close entry.
 void closePort(PortControls& controls, SerialComm& Comm1, PairedLists lists);

@@ -72,7 +72,8 @@ int builtInPort(const QString& path)
             continue;
         bool ok = false;
         const int index = path.mid(prefix.size()).toInt(&ok);
-        if (ok && index >= 0 && index < kRangeSize && QString::number(index) == path.mid(prefix.size()))
+        if (ok && index >= 0 && index < kRangeSize &&
+            QString::number(index) == path.mid(prefix.size()))
             return r.firstPort + index;
     }
     return 0;
@@ -91,8 +92,8 @@ std::map<int, QString> directoryEntries()
 {
     std::map<int, QString> entries;
     const QDir dir(portDirectory());
-    const QFileInfoList infos =
-        dir.entryInfoList({QStringLiteral("com*")}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList infos = dir.entryInfoList(
+        {QStringLiteral("com*")}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& info : infos) {
         bool ok = false;
         const int port = info.fileName().mid(3).toInt(&ok);
@@ -170,15 +171,16 @@ QString permissionAdvice(const QString& path)
     const QByteArray local = QFile::encodeName(path);
     if (::access(local.constData(), R_OK | W_OK) == 0)
         return inUse(path);
-    struct stat st{};
+    struct stat st {};
     QString group;
     if (::stat(local.constData(), &st) == 0)
         if (const struct group* g = ::getgrgid(st.st_gid))
             group = QString::fromLocal8Bit(g->gr_name);
     if (group.isEmpty())
         return QStringLiteral("Permission denied");
-    return QStringLiteral("Permission denied (the device belongs to the group %1; add your user to it "
-                          "with \"sudo usermod -aG %1 $USER\" and log in again)")
+    return QStringLiteral(
+               "Permission denied (the device belongs to the group %1; add your user to it "
+               "with \"sudo usermod -aG %1 $USER\" and log in again)")
         .arg(group);
 }
 #endif

@@ -64,7 +64,8 @@ qint64 pendingInDevice(int fd)
 
 } // namespace
 
-SerialComm::SerialComm(QObject* parent) : QObject(parent), port_(new QSerialPort(this)), pace_(new QTimer(this))
+SerialComm::SerialComm(QObject* parent)
+    : QObject(parent), port_(new QSerialPort(this)), pace_(new QTimer(this))
 {
     port_->setReadBufferSize(0); // unbounded: received data is never discarded
     connect(port_, &QSerialPort::readyRead, this, [this] { raise(kReceiveEvent); });
@@ -79,24 +80,28 @@ SerialComm::~SerialComm() = default;
 void SerialComm::setCommPort(qint16 port)
 {
     if (port < 1)
-        throw Error(cannotSet("CommPort", QString::number(port), QStringLiteral("port number must be 1 or more")));
-    if (PortOpen())
         throw Error(cannotSet("CommPort", QString::number(port),
-                             QStringLiteral("port %1 is already open; close it first").arg(commPort_)));
+                              QStringLiteral("port number must be 1 or more")));
+    if (PortOpen())
+        throw Error(
+            cannotSet("CommPort", QString::number(port),
+                      QStringLiteral("port %1 is already open; close it first").arg(commPort_)));
     commPort_ = port;
 }
 
 void SerialComm::setInputLen(qint16 length)
 {
     if (length < 0)
-        throw Error(cannotSet("InputLen", QString::number(length), QStringLiteral("it must be 0 or more")));
+        throw Error(
+            cannotSet("InputLen", QString::number(length), QStringLiteral("it must be 0 or more")));
     inputLen_ = length;
 }
 
 void SerialComm::setRThreshold(qint16 threshold)
 {
     if (threshold < 0)
-        throw Error(cannotSet("RThreshold", QString::number(threshold), QStringLiteral("it must be 0 or more")));
+        throw Error(cannotSet("RThreshold", QString::number(threshold),
+                              QStringLiteral("it must be 0 or more")));
     rThreshold_ = threshold;
 }
 
@@ -104,7 +109,7 @@ void SerialComm::setInputMode(qint32 mode)
 {
     if (mode != kTextMode && mode != kBinaryMode)
         throw Error(cannotSet("InputMode", QString::number(mode),
-                             QStringLiteral("it must be 0 (text) or 1 (binary)")));
+                              QStringLiteral("it must be 0 (text) or 1 (binary)")));
     inputMode_ = mode;
 }
 
@@ -259,7 +264,8 @@ void SerialComm::setPortOpen(bool open)
 
 QString SerialComm::openFailure(const QString& path) const
 {
-    const QString reason = ports::openFailureReason(path, port_->error() == QSerialPort::PermissionError);
+    const QString reason =
+        ports::openFailureReason(path, port_->error() == QSerialPort::PermissionError);
     return reason.isEmpty() ? port_->errorString() : reason;
 }
 
@@ -370,7 +376,8 @@ void SerialComm::raise(qint16 event)
         return;
     if (taken_ - takenBefore < kPaceBelow && bytesWaiting() == 0)
         startPacing();
-    const qint64 minimum = inputMode_ == kBinaryMode ? std::max<qint64>(rThreshold_, 2) : rThreshold_;
+    const qint64 minimum =
+        inputMode_ == kBinaryMode ? std::max<qint64>(rThreshold_, 2) : rThreshold_;
     if (raiseAgain_ || arrivedDuringHandler(waitingBefore, takenBefore) > 0 ||
         (inputLen_ > 0 && bytesWaiting() >= minimum)) {
         raiseAgain_ = false;
@@ -435,10 +442,11 @@ void SerialComm::finishFailure(const QString& reason)
     closeDevice();
     port_->clearError();
     raise(kDeviceErrorEvent);
-    Q_EMIT deviceFailed(QStringLiteral("Port %1 (%2) failed and was closed: %3. Press Close, reconnect "
-                                       "the device and press Open.")
-                            .arg(commPort_)
-                            .arg(path, reason));
+    Q_EMIT deviceFailed(
+        QStringLiteral("Port %1 (%2) failed and was closed: %3. Press Close, reconnect "
+                       "the device and press Open.")
+            .arg(commPort_)
+            .arg(path, reason));
 }
 
 } // namespace hexline

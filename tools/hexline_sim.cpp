@@ -24,8 +24,8 @@
 #include <cstring>
 #include <poll.h>
 #include <pty.h>
-#include <sys/ioctl.h>
 #include <random>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -114,7 +114,8 @@ public:
         while (out.size() < size) {
             const unsigned length = pick(50) == 0 ? 201 + pick(100) : 4 + pick(37);
             for (unsigned i = 0; i < length; ++i)
-                out += pick(500) == 0 ? strays[pick(sizeof strays - 1)] : digits[pick(sizeof digits - 1)];
+                out += pick(500) == 0 ? strays[pick(sizeof strays - 1)]
+                                      : digits[pick(sizeof digits - 1)];
             out += 'D';
         }
     }
@@ -163,14 +164,14 @@ int main(int argc, char* argv[])
 
     int master = -1, slave = -1;
     char name[PATH_MAX] = {};
-    struct termios raw{};
+    struct termios raw {};
     cfmakeraw(&raw);
     if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
         std::perror("hexline-sim: openpty");
         return 1;
     }
     // Handlers first, so that a signal can never leave an entry behind.
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = requestStop;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
@@ -183,10 +184,10 @@ int main(int argc, char* argv[])
     const int port = attach(directory, device, entry);
     if (port < 0) {
         const int why = errno;
-        std::fprintf(stderr, "hexline-sim: cannot attach to %s: %s\n", qPrintable(directory), std::strerror(why));
+        std::fprintf(stderr, "hexline-sim: cannot attach to %s: %s\n", qPrintable(directory),
+                     std::strerror(why));
         return 1;
     }
-
 
     std::printf("Port %d\n", port);
     std::fflush(stdout);

@@ -2,8 +2,8 @@
 // with its defaults, Open, characters from the device in pieces as real adapters hand them
 // over, Log into a real file.
 
-#include "windowfixture.h"
 #include "testutil.h"
+#include "windowfixture.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -72,7 +72,8 @@ private Q_SLOTS:
         QCOMPARE(w_->textList().count(), 3);
         QCOMPARE(w_->Label2->text() + w_->Label3->text(), u"1A1 10 "_s);
         // The views catch up with the lists at the next frame.
-        QTRY_COMPARE(shown(w_->List1) + shown(w_->List2), test::entries(w_->textList()) + test::entries(w_->valueList()));
+        QTRY_COMPARE(shown(w_->List1) + shown(w_->List2),
+                     test::entries(w_->textList()) + test::entries(w_->valueList()));
 
         QTest::mouseClick(w_->Command4, Qt::LeftButton);
         QCOMPARE(test::readFile(w_->logPath()),

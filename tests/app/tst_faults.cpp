@@ -46,7 +46,11 @@ QByteArray lines(qsizetype n)
 // Paint times of a widget, in ms of a running clock.
 class PaintClock : public QObject {
 public:
-    explicit PaintClock(QWidget* w) { w->installEventFilter(this); clock.start(); }
+    explicit PaintClock(QWidget* w)
+    {
+        w->installEventFilter(this);
+        clock.start();
+    }
     bool eventFilter(QObject*, QEvent* e) override
     {
         if (e->type() == QEvent::Paint)
@@ -135,7 +139,8 @@ private Q_SLOTS:
         QCOMPARE(failures_->count(), 1);
         QVERIFY(!w_->Command2->isEnabled() && w_->Command3->isEnabled()); // the buttons stay
 
-        // Close finds the port closed and swaps the buttons; Open works again once the device is back.
+        // Close finds the port closed and swaps the buttons; Open works again once the device is
+        // back.
         w_->Command3->click();
         QCOMPARE(w_->textList().entryAt(0), u"COMM 1 close."_s);
         QVERIFY(w_->Command2->isEnabled() && !w_->Command3->isEnabled());
@@ -169,7 +174,8 @@ private Q_SLOTS:
         t.prepend(start);
         t.append(end);
         for (qsizetype i = 1; i < t.size(); ++i)
-            QVERIFY2(t[i] - t[i - 1] <= 100, qPrintable(u"%1 ms without a repaint"_s.arg(t[i] - t[i - 1])));
+            QVERIFY2(t[i] - t[i - 1] <= 100,
+                     qPrintable(u"%1 ms without a repaint"_s.arg(t[i] - t[i - 1])));
         qInfo("one event of %lld characters took %lld ms with %lld repaints", qint64(flood.size()),
               end - start, qint64(paints.times.size()));
     }
@@ -224,13 +230,15 @@ private Q_SLOTS:
         // able to read the port directory.
         const struct group* dialout = ::getgrnam("dialout");
         const QByteArray slave = QFile::encodeName(device_->slavePath());
-        QVERIFY(::chown(slave.constData(), 0, dialout->gr_gid) == 0 && ::chmod(slave.constData(), 0660) == 0);
+        QVERIFY(::chown(slave.constData(), 0, dialout->gr_gid) == 0 &&
+                ::chmod(slave.constData(), 0660) == 0);
         for (QDir d(ports_.path()); d.path() != QDir::tempPath() && d.path() != u"/"_s; d.cdUp())
             ::chmod(QFile::encodeName(d.path()).constData(), 0755);
         const auto [exitCode, message] = probeAsNobody({u"open"_s, u"1"_s});
         QCOMPARE(exitCode, 1);
         QVERIFY2(message.contains(u"Permission denied"_s) && message.contains(u"dialout"_s) &&
-                     message.contains(u"usermod"_s), qPrintable(message));
+                     message.contains(u"usermod"_s),
+                 qPrintable(message));
     }
 
     // While the port is open here, no other program gets the device: not one that locks it,
@@ -299,8 +307,9 @@ private Q_SLOTS:
         w_->Command4->click();
         // Each failure is one readable line, none of Log; Log wrote and emptied the lists.
         for (int i = 0; i < failures_->count(); ++i)
-            QVERIFY2(!failure(i).contains(u'\n') && !failure(i).contains(u'\r') && failure(i).size() < 1000 &&
-                         !failure(i).startsWith(u"Log failed"_s), qPrintable(failure(i).left(200)));
+            QVERIFY2(!failure(i).contains(u'\n') && !failure(i).contains(u'\r') &&
+                         failure(i).size() < 1000 && !failure(i).startsWith(u"Log failed"_s),
+                     qPrintable(failure(i).left(200)));
         QCOMPARE(w_->textList().count() + w_->valueList().count(), 0);
         const QList<QByteArray> log = test::readFile(w_->logPath()).split('\n');
         QVERIFY(log.size() > 4);

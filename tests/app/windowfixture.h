@@ -26,7 +26,8 @@ protected:
     bool startWindow(bool show = true)
     {
         device_ = std::make_unique<Pty>();
-        if (!ports_.isValid() || !dir_.isValid() || !device_->isValid() || !ports_.attach(1, device_->slavePath()))
+        if (!ports_.isValid() || !dir_.isValid() || !device_->isValid() ||
+            !ports_.attach(1, device_->slavePath()))
             return false;
         w_ = std::make_unique<FormMain>();
         w_->setLogPath(dir_.filePath(QStringLiteral("commlog.txt")));

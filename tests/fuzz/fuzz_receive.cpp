@@ -77,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Events: a length byte, then that many bytes.
     while (size > 0) {
         const size_t n = std::min<size_t>(data[0], size - 1);
-        const QByteArray chunk(reinterpret_cast<const char*>(data + 1), qsizetype(binary ? n & ~size_t(1) : n));
+        const QByteArray chunk(reinterpret_cast<const char*>(data + 1),
+                               qsizetype(binary ? n & ~size_t(1) : n));
         data += n + 1;
         size -= n + 1;
 
@@ -107,8 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(before >= 500 ? text.count() == before : text.count() <= 500);
         for (int i = 0; i < text.count(); ++i)
             check(QStringView(text.entryAt(i)).isValidUtf16() && !text.entryAt(i).contains(u'\r') &&
-                  !text.entryAt(i).contains(u'\n') &&
-                  !values.entryAt(i).contains(u'\r') && !values.entryAt(i).contains(u'\n'));
+                  !text.entryAt(i).contains(u'\n') && !values.entryAt(i).contains(u'\r') &&
+                  !values.entryAt(i).contains(u'\n'));
     }
     return 0;
 }

@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (s.baudRate < 1 || s.dataBits < QSerialPort::Data5 || s.dataBits > QSerialPort::Data8)
             std::abort();
         const hexline::LineSettings again = hexline::parseLineSettings(hexline::toString(s));
-        if (again.baudRate != s.baudRate || again.parity != s.parity || again.dataBits != s.dataBits ||
-            again.stopBits != s.stopBits)
+        if (again.baudRate != s.baudRate || again.parity != s.parity ||
+            again.dataBits != s.dataBits || again.stopBits != s.stopBits)
             std::abort();
     } catch (const hexline::Error& e) {
         if (e.message().isEmpty() || e.message().contains(u'\n'))

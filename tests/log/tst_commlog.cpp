@@ -60,16 +60,20 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("before"); // the file's content before Log; null: no file
         QTest::addColumn<QByteArray>("expected");
         const QByteArray example = golden("example.txt");
-        QTest::newRow("example, new file") << u"t"_s << u"0D"_s << kExample << QByteArray() << example;
+        QTest::newRow("example, new file")
+            << u"t"_s << u"0D"_s << kExample << QByteArray() << example;
         // The block follows the last byte, even one that does not end a line.
         const QByteArray before("earlier block\r\nno line end");
-        QTest::newRow("example, existing file") << u"t"_s << u"0D"_s << kExample << before << before + example;
-        QTest::newRow("empty lists") << u"t"_s << u"0D"_s << QStringList() << QByteArray() << golden("header.txt");
+        QTest::newRow("example, existing file")
+            << u"t"_s << u"0D"_s << kExample << before << before + example;
+        QTest::newRow("empty lists")
+            << u"t"_s << u"0D"_s << QStringList() << QByteArray() << golden("header.txt");
         // Texts as typed, an empty pair, and characters the 8-bit encoding cannot hold.
-        QTest::newRow("odd texts") << QString() << u"0G"_s
-                                   << QStringList{QString(), QString(), u"-break- 1"_s + QChar(0xD800),
-                                                  u"-break- 1 "_s + QChar(0xDC00) + u" "_s}
-                                   << QByteArray() << golden("oddtexts.txt");
+        QTest::newRow("odd texts")
+            << QString() << u"0G"_s
+            << QStringList{QString(), QString(), u"-break- 1"_s + QChar(0xD800),
+                           u"-break- 1 "_s + QChar(0xDC00) + u" "_s}
+            << QByteArray() << golden("oddtexts.txt");
         // Line ends and escapes pasted into the fields must not split a header line or reach a
         // terminal.
         QTest::newRow("control characters in the fields")
@@ -117,7 +121,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("target"); // relative paths are inside the temporary directory
         QTest::addColumn<QString>("reason");
         QTest::newRow("full disk") << u"/dev/full"_s << u"cannot be written"_s;
-        QTest::newRow("missing directory") << u"no/such/commlog.txt"_s << u"cannot be opened for appending"_s;
+        QTest::newRow("missing directory")
+            << u"no/such/commlog.txt"_s << u"cannot be opened for appending"_s;
         QTest::newRow("path is a directory") << u"."_s << u"cannot be opened for appending"_s;
     }
 
@@ -128,8 +133,9 @@ private Q_SLOTS:
         if (QDir::isRelativePath(target))
             target = QDir::cleanPath(dir_.filePath(target));
         Lists lists(kExample);
-        const QString message =
-            test::failure([&] { appendLog(target, u"t"_s, u"0D"_s, lists.pair()); }).value_or(u"<no failure>"_s);
+        const QString message = test::failure([&] {
+                                    appendLog(target, u"t"_s, u"0D"_s, lists.pair());
+                                }).value_or(u"<no failure>"_s);
         QVERIFY2(message.startsWith(target + u" "_s + reason + u": "_s), qPrintable(message));
         QVERIFY2(message.endsWith(u". Both lists are unchanged."_s), qPrintable(message));
         QCOMPARE(lists.contents(), Lists(kExample).contents());

@@ -76,19 +76,24 @@ private Q_SLOTS:
             << L{digits.repeated(3).mid(5, 30),
                  u"4 15 0 1 2 3 4 5 6 7 8 9 10 11 12 14 15 0 1 2 3 4 "_s};
         const QString line201 = u"7"_s.repeated(200) + u"A"_s;
-        const L broken{u"-break- "_s + line201}, brokenValues{u"-break- "_s + u"7 "_s.repeated(200) + u"10 "_s};
+        const L broken{u"-break- "_s + line201},
+            brokenValues{u"-break- "_s + u"7 "_s.repeated(200) + u"10 "_s};
         const L tails201{u"7"_s.repeated(29) + u"A"_s, u" "_s + u"7 "_s.repeated(23) + u"10 "_s};
-        QTest::newRow("201 characters") << ev(line201) << 13 << broken << brokenValues << 1 << tails201;
-        QTest::newRow("201 characters in three events") << ev(line201.left(100), line201.mid(100, 100), line201.mid(200))
-                                                        << 13 << broken << brokenValues << 3 << tails201;
+        QTest::newRow("201 characters")
+            << ev(line201) << 13 << broken << brokenValues << 1 << tails201;
+        QTest::newRow("201 characters in three events")
+            << ev(line201.left(100), line201.mid(100, 100), line201.mid(200)) << 13 << broken
+            << brokenValues << 3 << tails201;
         // A pair cut by the break: each half on its own shows as the replacement character.
         QTest::newRow("surrogate pair cut by the break")
-            << ev(u"7"_s.repeated(200) + u"\U0001F600D"_s) << 13 << L{u"\ufffd"_s, u"-break- "_s + u"7"_s.repeated(200) + u"\ufffd"_s}
-            << L{u"? "_s, u"-break- "_s + u"7 "_s.repeated(200) + u"? "_s} << 1 << L{u"\ufffd"_s, u"? "_s};
+            << ev(u"7"_s.repeated(200) + u"\U0001F600D"_s) << 13
+            << L{u"\ufffd"_s, u"-break- "_s + u"7"_s.repeated(200) + u"\ufffd"_s}
+            << L{u"? "_s, u"-break- "_s + u"7 "_s.repeated(200) + u"? "_s} << 1
+            << L{u"\ufffd"_s, u"? "_s};
         QTest::newRow("201 characters, then D") << ev(line201 + u"D"_s) << 13 << L{u""_s} + broken
                                                 << L{u""_s} + brokenValues << 1 << tails201;
-        QTest::newRow("202 characters") << ev(line201 + u"5"_s) << 255 << broken << brokenValues
-                                        << 1 << L{u"5"_s, u"5 "_s};
+        QTest::newRow("202 characters")
+            << ev(line201 + u"5"_s) << 255 << broken << brokenValues << 1 << L{u"5"_s, u"5 "_s};
         QTest::newRow("non-hex counts toward the break")
             << ev(u"\r"_s.repeated(201)) << 13 << L{u"-break- "_s + u"\u240d"_s.repeated(201)}
             << L{u"-break- "_s + u"? "_s.repeated(201)} << 1

@@ -21,13 +21,17 @@ private Q_SLOTS:
             {u"1,S,8,1"_s, {u"1,s,8,1"_s}},
             {u"2147483647,N,8,1"_s, {u"2147483647,N,8,1"_s}},
             {u"four"_s, {u""_s, u"9600,N,8"_s, u"9600,N,8,1,"_s, u"9600;N;8;1"_s}},
-            {u"baud"_s, {u"0,N,8,1"_s, u"-9600,N,8,1"_s, u"96O0,N,8,1"_s, u"9600.5,N,8,1"_s,
-                         u"2147483648,N,8,1"_s, u"99999999999999999999,N,8,1"_s, u",N,8,1"_s}},
+            {u"baud"_s,
+             {u"0,N,8,1"_s, u"-9600,N,8,1"_s, u"96O0,N,8,1"_s, u"9600.5,N,8,1"_s,
+              u"2147483648,N,8,1"_s, u"99999999999999999999,N,8,1"_s, u",N,8,1"_s}},
             {u"parity"_s, {u"9600,X,8,1"_s, u"9600,NO,8,1"_s, u"9600,,8,1"_s}},
             {u"data bits"_s, {u"9600,N,4,1"_s, u"9600,N,9,1"_s}},
 #ifdef Q_OS_WIN
-            {u"stop bits"_s, {u"9600,N,8,0"_s, u"9600,N,8,3"_s}},
-            {u"9600,N,8,1.5"_s, {u"9600,N,8,1.5"_s}},
+            {u"stop bits"_s,
+             { u"9600,N,8,0"_s,
+               u"9600,N,8,3"_s }},
+            {u"9600,N,8,1.5"_s,
+             { u"9600,N,8,1.5"_s }},
 #else
             // termios has no 1.5; every refusal names the same choice as the manual page
             {u"stop bits must be 1 or 2"_s, {u"9600,N,8,0"_s, u"9600,N,8,3"_s}},
@@ -44,7 +48,9 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QString, result);
         QString canonical;
-        const QString message = test::failure([&] { canonical = toString(parseLineSettings(text)); }).value_or(QString());
+        const QString message = test::failure([&] {
+                                    canonical = toString(parseLineSettings(text));
+                                }).value_or(QString());
         if (result.contains(u','))
             QCOMPARE(canonical, result);
         else

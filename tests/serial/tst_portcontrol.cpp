@@ -1,10 +1,10 @@
 // Open and Close with real lists and component, against pseudo-terminals attached through the
 // port directory.
 #include "eventlist.h"
+#include "livetails.h"
 #include "pairedlists.h"
 #include "portcontrol.h"
 #include "ptypair.h"
-#include "livetails.h"
 #include "receiveprocessor.h"
 #include "serialcomm.h"
 #include "testutil.h"
@@ -42,8 +42,14 @@ struct Window : PortControls {
 
     PairedLists lists() { return {List1, List2}; }
     // The operation's failure message, or an empty string when it ran through.
-    QString open() { return run([this] { openPort(*this, Comm1, lists(), receiver, TermValue); }); }
-    QString close() { return run([this] { closePort(*this, Comm1, lists()); }); }
+    QString open()
+    {
+        return run([this] { openPort(*this, Comm1, lists(), receiver, TermValue); });
+    }
+    QString close()
+    {
+        return run([this] { closePort(*this, Comm1, lists()); });
+    }
     static QString run(const std::function<void()>& op)
     {
         return test::failure(op).value_or(QString());
@@ -90,7 +96,8 @@ private Q_SLOTS:
         const QString d = u"9600,N,8,1"_s;
         const QStringList none, opened{kOpen1, kTerm};
         const auto term = [](const char* t, int v) {
-            return QStringList{kOpen1, u"Termination block set to :&H%1 (%2)"_s.arg(QLatin1String(t)).arg(v)};
+            return QStringList{
+                kOpen1, u"Termination block set to :&H%1 (%2)"_s.arg(QLatin1String(t)).arg(v)};
         };
         // clang-format off
         QTest::newRow("defaults")    << "1"  << d << "t" << "0D" << "" << 0 << 1 << d << 13 << opened;
@@ -134,7 +141,8 @@ private Q_SLOTS:
         w.txtEND = end;
 
         const QString message = w.open();
-        QVERIFY2(error.isEmpty() ? message.isEmpty() : message.contains(error), qPrintable(message));
+        QVERIFY2(error.isEmpty() ? message.isEmpty() : message.contains(error),
+                 qPrintable(message));
         QTEST(w.Comm1.InputMode(), "inputMode");
         QCOMPARE(w.Comm1.RThreshold(), qint16(1));
         QCOMPARE(w.Comm1.InputLen(), qint16(0));
@@ -165,10 +173,14 @@ private Q_SLOTS:
         QTest::addColumn<bool>("openFirst");
         QTest::addColumn<QString>("portAtClose");
         QTest::addColumn<QString>("added"); // empty: Close fails at its entry
-        QTest::newRow("after Open") << true << "5" << "COMM 5 close.";
-        QTest::newRow("port text changed") << true << "6" << "COMM 6 close.";
-        QTest::newRow("already closed") << false << "5" << "COMM 5 close.";
-        QTest::newRow("port text not a number") << true << "x" << "";
+        QTest::newRow("after Open") << true << "5"
+                                    << "COMM 5 close.";
+        QTest::newRow("port text changed") << true << "6"
+                                           << "COMM 6 close.";
+        QTest::newRow("already closed") << false << "5"
+                                        << "COMM 5 close.";
+        QTest::newRow("port text not a number") << true << "x"
+                                                << "";
     }
 
     void close()

@@ -25,7 +25,10 @@ namespace {
 
 constexpr qint16 kPort = 3; // the pseudo-terminal's port number in every test
 
-double cpuSeconds() { return double(std::clock()) / CLOCKS_PER_SEC; }
+double cpuSeconds()
+{
+    return double(std::clock()) / CLOCKS_PER_SEC;
+}
 
 // Records every communication event as the window's handler would see it, reading Input once
 // for each receive event, and notes whatever a handler must never see.
@@ -129,11 +132,14 @@ private Q_SLOTS:
             if (!whileOpen.isEmpty())
                 comm.setSettings(whileOpen);
         });
-        QVERIFY2(refused.isEmpty() ? !message
-                                   : message && message->contains(u"port %1 (%2) does not accept the line settings \"%3\""_s
-                                                                      .arg(kPort)
-                                                                      .arg(device(), refused)),
-                 qPrintable(message.value_or(u"<no failure>"_s)));
+        QVERIFY2(
+            refused.isEmpty()
+                ? !message
+                : message &&
+                      message->contains(
+                          u"port %1 (%2) does not accept the line settings \"%3\""_s.arg(kPort).arg(
+                              device(), refused)),
+            qPrintable(message.value_or(u"<no failure>"_s)));
         QCOMPARE(comm.PortOpen(), speed != 0);
         if (speed == 0) {
             SerialComm again; // the refused open released the device
@@ -170,9 +176,12 @@ private Q_SLOTS:
         QTest::newRow("text, \\377 alone") << text << QByteArrayList{"\xff", "1\xff"} << false;
         QTest::newRow("text, input during a handler") << text << QByteArrayList{"A", "B"} << true;
         QTest::newRow("binary, every byte value") << binary << QByteArrayList{all} << false;
-        QTest::newRow("binary, odd odd even") << binary << QByteArrayList{"\x01\x02\x03", "\x04\x05", "\x06"} << false;
-        QTest::newRow("binary, byte by byte") << binary << QByteArrayList{"a", "b", "c", "d", "e"} << false;
-        QTest::newRow("binary, high bytes") << binary << QByteArrayList{QByteArray("\xff\x00\x80", 3)} << false;
+        QTest::newRow("binary, odd odd even")
+            << binary << QByteArrayList{"\x01\x02\x03", "\x04\x05", "\x06"} << false;
+        QTest::newRow("binary, byte by byte")
+            << binary << QByteArrayList{"a", "b", "c", "d", "e"} << false;
+        QTest::newRow("binary, high bytes")
+            << binary << QByteArrayList{QByteArray("\xff\x00\x80", 3)} << false;
     }
 
     void receive()
@@ -200,7 +209,8 @@ private Q_SLOTS:
         if (spin) // the second chunk was already counted as waiting: wait for its own event
             QTRY_COMPARE(r.events.size(), 2);
         const qint64 held = mode == SerialComm::kBinaryMode ? written.size() % 2 : 0;
-        QTRY_COMPARE(comm.bytesWaiting(), held); // a trickle is raised at the end of its pacing interval
+        QTRY_COMPARE(comm.bytesWaiting(),
+                     held); // a trickle is raised at the end of its pacing interval
         QCOMPARE(r.received, written.left(written.size() - held));
         QCOMPARE(r.wrong, QStringList());
         QCOMPARE(r.events, QList<qint16>(r.events.size(), SerialComm::kReceiveEvent));
@@ -234,9 +244,8 @@ private Q_SLOTS:
         auto* port = comm.findChild<QSerialPort*>();
         QVERIFY(port);
         int errors = 0;
-        connect(port, &QSerialPort::errorOccurred, this, [&errors](QSerialPort::SerialPortError e) {
-            errors += e != QSerialPort::NoError;
-        });
+        connect(port, &QSerialPort::errorOccurred, this,
+                [&errors](QSerialPort::SerialPortError e) { errors += e != QSerialPort::NoError; });
         pty_->hangUp();
         QTRY_COMPARE(failed.count(), 1);
         const int errorsAtClose = errors;
@@ -279,17 +288,20 @@ private Q_SLOTS:
             {failure([&] { comm.Input(); }), {u"not open"_s}},
             {failure([&] { openPort(97); }), {u"port 97 has no device"_s, present}},
             {failure([&] { openPort(7); }),
-             {u"port 7 (/nonexistent/ttyHX) cannot be opened: No such file or directory"_s, present}},
+             {u"port 7 (/nonexistent/ttyHX) cannot be opened: No such file or directory"_s,
+              present}},
             {failure([&] { open(comm); }), {}},
             {failure([&] { comm.setCommPort(4); }), {u"already open"_s}},
             {failure([&] { open(second); }), {present + u" cannot be opened: it is in use"_s}},
         };
         for (const auto& [message, parts] : cases) {
-            QVERIFY2(message.has_value() == !parts.isEmpty(), qPrintable(message.value_or(u"<no failure>"_s)));
+            QVERIFY2(message.has_value() == !parts.isEmpty(),
+                     qPrintable(message.value_or(u"<no failure>"_s)));
             for (const QString& part : parts)
                 QVERIFY2(message->contains(part), qPrintable(message.value_or(QString())));
             for (const QString& path : notTerminals)
-                QVERIFY2(!message.value_or(QString()).contains(path + u')'), qPrintable(message.value_or(QString())));
+                QVERIFY2(!message.value_or(QString()).contains(path + u')'),
+                         qPrintable(message.value_or(QString())));
         }
         QCOMPARE(comm.CommPort(), kPort);
         QVERIFY(comm.PortOpen() && !second.PortOpen());
@@ -304,13 +316,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("attached"); // port 1 leads to the pseudo-terminal
         QTest::addColumn<int>("port");
-        QTest::addColumn<bool>("toPty");     // the device is the pseudo-terminal, else `device`
+        QTest::addColumn<bool>("toPty"); // the device is the pseudo-terminal, else `device`
         QTest::addColumn<QString>("device");
         QTest::addColumn<int>("portForDevice");
         const QStringList builtIn{u"S"_s, u"USB"_s, u"ACM"_s};
         for (int range = 0; range < 3; ++range)
             for (int n : {0, 31})
-                QTest::addRow("%d", range * 32 + n + 1) << false << range * 32 + n + 1 << false
+                QTest::addRow("%d", range * 32 + n + 1)
+                    << false << range * 32 + n + 1 << false
                     << u"/dev/tty%1%2"_s.arg(builtIn[range]).arg(n) << range * 32 + n + 1;
         // clang-format off
         QTest::newRow("97 has none") << false << 97 << false << "" << 0;
