@@ -86,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const qint64 processedBefore = receiver.charactersProcessed();
         if (binary)
             receiver.process(chunk, term);
-        else
-            receiver.process(QString::fromLatin1(chunk), term);
+        else // text mode: a QString, as the window hands it over
+            receiver.process(QVariant(QString::fromLatin1(chunk)), term);
 
         // An event puts at most 256 lines into a list, so none of its new entries is trimmed yet.
         catchUp(textView, text);
