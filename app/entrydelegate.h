@@ -2,8 +2,12 @@
 
 #include <QAbstractItemDelegate>
 #include <QFont>
+#include <QGlyphRun>
 #include <QHash>
+#include <QRawFont>
 #include <QStaticText>
+
+#include <array>
 
 namespace hexline {
 
@@ -20,14 +24,29 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:
-    const QStaticText& laidOut(const QString& text, const QFont& font, int width) const;
+    // An entry as it is drawn: its glyphs when it is plain ASCII that fits, else its text laid
+    // out in full.
+    struct Laid {
+        QGlyphRun glyphs;
+        QStaticText text;
+    };
+
+    const Laid& laidOut(const QString& text, const QFont& font, int width) const;
+    QGlyphRun asciiGlyphs(const QString& text, int width) const;
 
     // Two generations: texts drawn lately, and the ones before them, dropped when the recent
     // ones fill up.
-    mutable QHash<QString, QStaticText> recent_;
-    mutable QHash<QString, QStaticText> older_;
+    mutable QHash<QString, Laid> recent_;
+    mutable QHash<QString, Laid> older_;
     mutable int width_ = 0;
     mutable QFont font_;
+    // The font's glyphs for the printable ASCII characters, when it has one for each.
+    mutable QRawFont raw_;
+    mutable std::array<quint32, 95> ascii_{};
+    mutable bool hasAscii_ = false;
+    mutable quint32 ellipsis_ = 0; // the font's glyph for "…", 0 when it has none
+    mutable qreal ellipsisAdvance_ = 0;
+    mutable qreal ascent_ = 0;
 };
 
 } // namespace hexline

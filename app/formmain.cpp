@@ -25,8 +25,7 @@ QRect twips(int left, int top, int width, int height)
     return {left / 15, top / 15, width / 15, height / 15};
 }
 
-template <typename Widget>
-Widget* make(QWidget* parent, const char* name, const QRect& geometry)
+template <typename Widget> Widget* make(QWidget* parent, const char* name, const QRect& geometry)
 {
     auto* w = new Widget(parent);
     w->setObjectName(QLatin1String(name));
@@ -43,7 +42,8 @@ QLineEdit* field(QWidget* parent, const char* name, const QString& text, const Q
     return f;
 }
 
-QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
+QPushButton* button(QWidget* parent, const char* name, const QString& caption,
+                    const QRect& geometry)
 {
     auto* b = make<QPushButton>(parent, name, geometry);
     b->setText(caption);
@@ -107,7 +107,8 @@ QString fitForBox(const QString& message)
 } // namespace
 
 FormMain::FormMain(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
       textModel_(textList_), valueModel_(valueList_), receiver_({textList_, valueList_}, *this),
       logPath_(defaultLogPath())
 {
@@ -145,7 +146,8 @@ FormMain::FormMain(QWidget* parent)
     Label2->setAccessibleName(QStringLiteral("Current text line"));
     Label3->setAccessibleName(QStringLiteral("Current value line"));
 
-    QWidget* order[] = {txtEND, List1, Command2, Command3, txtPORT, txtMODE, Command4, txtSETUP, List2};
+    QWidget* order[] = {txtEND,  List1,    Command2, Command3, txtPORT,
+                        txtMODE, Command4, txtSETUP, List2};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     setTabOrder(List2, txtEND);
@@ -169,12 +171,30 @@ FormMain::FormMain(QWidget* parent)
 
 FormMain::~FormMain() = default;
 
-QString FormMain::portText() const { return txtPORT->text(); }
-QString FormMain::setupText() const { return txtSETUP->text(); }
-QString FormMain::modeText() const { return txtMODE->text(); }
-QString FormMain::endText() const { return txtEND->text(); }
-void FormMain::setOpenEnabled(bool enabled) { Command2->setEnabled(enabled); }
-void FormMain::setCloseEnabled(bool enabled) { Command3->setEnabled(enabled); }
+QString FormMain::portText() const
+{
+    return txtPORT->text();
+}
+QString FormMain::setupText() const
+{
+    return txtSETUP->text();
+}
+QString FormMain::modeText() const
+{
+    return txtMODE->text();
+}
+QString FormMain::endText() const
+{
+    return txtEND->text();
+}
+void FormMain::setOpenEnabled(bool enabled)
+{
+    Command2->setEnabled(enabled);
+}
+void FormMain::setCloseEnabled(bool enabled)
+{
+    Command3->setEnabled(enabled);
+}
 
 void FormMain::Command2_Click()
 {
@@ -193,7 +213,9 @@ void FormMain::Command4_Click()
 
 void FormMain::Comm1_OnComm()
 {
-    run("Receive", [this] { receiver_.onComm(Comm1.CommEvent(), TermValue, [this] { return Comm1.Input(); }); });
+    run("Receive", [this] {
+        receiver_.onComm(Comm1.CommEvent(), TermValue, [this] { return Comm1.Input(); });
+    });
 }
 
 void FormMain::showTails(const QString& textTail, const QString& valueTail)
@@ -231,6 +253,9 @@ void FormMain::requestFrame()
 
 void FormMain::frame()
 {
+    // A trickling line's input is read now rather than at a wake-up of its own, and this frame
+    // paints it.
+    Comm1.catchUp();
     frameTimer_.stop();
     // The views learn of the lists' changes in one batch and lay out their rows now, so that
     // this frame paints them.

@@ -44,11 +44,12 @@ bool isFatal(QSerialPort::SerialPortError error)
     }
 }
 
-// Input events that take less than this start a pacing interval of this many ms: about a frame
-// of the screen, so that what the window shows is no older than it would be otherwise. A device
-// that floods fills whole reads (a terminal hands over up to 4 KB at a time) and is not paced.
+// Input events that take less than this start a pacing interval of this many ms: a little longer
+// than a frame of the screen, whose painting ends it early (catchUp) when the window has something
+// to show, so that what the window shows is no older than it would be otherwise. A device that
+// floods fills whole reads (a terminal hands over up to 4 KB at a time) and is not paced.
 constexpr qint64 kPaceBelow = 2048;
-constexpr int kPaceMs = 15;
+constexpr int kPaceMs = 20;
 
 // Bytes that the device has received and the reader has not yet read.
 qint64 pendingInDevice(int fd)
@@ -64,7 +65,8 @@ qint64 pendingInDevice(int fd)
 
 } // namespace
 
-SerialComm::SerialComm(QObject* parent) : QObject(parent), port_(new QSerialPort(this)), pace_(new QTimer(this))
+SerialComm::SerialComm(QObject* parent)
+    : QObject(parent), port_(new QSerialPort(this)), pace_(new QTimer(this))
 {
     port_->setReadBufferSize(0); // unbounded: received data is never discarded
     connect(port_, &QSerialPort::readyRead, this, [this] { raise(kReceiveEvent); });
@@ -79,24 +81,28 @@ SerialComm::~SerialComm() = default;
 void SerialComm::setCommPort(qint16 port)
 {
     if (port < 1)
-        throw Error(cannotSet("CommPort", QString::number(port), QStringLiteral("port number must be 1 or more")));
-    if (PortOpen())
         throw Error(cannotSet("CommPort", QString::number(port),
-                             QStringLiteral("port %1 is already open; close it first").arg(commPort_)));
+                              QStringLiteral("port number must be 1 or more")));
+    if (PortOpen())
+        throw Error(
+            cannotSet("CommPort", QString::number(port),
+                      QStringLiteral("port %1 is already open; close it first").arg(commPort_)));
     commPort_ = port;
 }
 
 void SerialComm::setInputLen(qint16 length)
 {
     if (length < 0)
-        throw Error(cannotSet("InputLen", QString::number(length), QStringLiteral("it must be 0 or more")));
+        throw Error(
+            cannotSet("InputLen", QString::number(length), QStringLiteral("it must be 0 or more")));
     inputLen_ = length;
 }
 
 void SerialComm::setRThreshold(qint16 threshold)
 {
     if (threshold < 0)
-        throw Error(cannotSet("RThreshold", QString::number(threshold), QStringLiteral("it must be 0 or more")));
+        throw Error(cannotSet("RThreshold", QString::number(threshold),
+                              QStringLiteral("it must be 0 or more")));
     rThreshold_ = threshold;
 }
 
@@ -104,7 +110,7 @@ void SerialComm::setInputMode(qint32 mode)
 {
     if (mode != kTextMode && mode != kBinaryMode)
         throw Error(cannotSet("InputMode", QString::number(mode),
-                             QStringLiteral("it must be 0 (text) or 1 (binary)")));
+                              QStringLiteral("it must be 0 (text) or 1 (binary)")));
     inputMode_ = mode;
 }
 
@@ -259,7 +265,8 @@ void SerialComm::setPortOpen(bool open)
 
 QString SerialComm::openFailure(const QString& path) const
 {
-    const QString reason = ports::openFailureReason(path, port_->error() == QSerialPort::PermissionError);
+    const QString reason =
+        ports::openFailureReason(path, port_->error() == QSerialPort::PermissionError);
     return reason.isEmpty() ? port_->errorString() : reason;
 }
 
@@ -347,7 +354,8 @@ qint64 SerialComm::arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore
 //    noted during the handler, arrived during it, or left because InputLen took only part.
 //  - A device error event once, after the failing device was closed (finishFailure).
 //  - A device that trickles is read in pacing intervals: a handler that took little and left
-//    nothing waiting starts one, and a receive event due within it waits for its end (endPacing).
+//    nothing waiting starts one, and a receive event due within it waits for its end (endPacing),
+//    which catchUp brings forward.
 void SerialComm::raise(qint16 event)
 {
     if (inEvent_) {
@@ -370,7 +378,8 @@ void SerialComm::raise(qint16 event)
         return;
     if (taken_ - takenBefore < kPaceBelow && bytesWaiting() == 0)
         startPacing();
-    const qint64 minimum = inputMode_ == kBinaryMode ? std::max<qint64>(rThreshold_, 2) : rThreshold_;
+    const qint64 minimum =
+        inputMode_ == kBinaryMode ? std::max<qint64>(rThreshold_, 2) : rThreshold_;
     if (raiseAgain_ || arrivedDuringHandler(waitingBefore, takenBefore) > 0 ||
         (inputLen_ > 0 && bytesWaiting() >= minimum)) {
         raiseAgain_ = false;
@@ -392,13 +401,26 @@ void SerialComm::stopPacing()
     port_->setReadBufferSize(0);
 }
 
+void SerialComm::catchUp()
+{
+    if (paced_ && !inEvent_)
+        endPacing();
+}
+
 void SerialComm::endPacing()
 {
     stopPacing();
-    // Reading again: what the device holds comes with its readyRead; what the reader holds
-    // already is raised here.
-    if (PortOpen() && bytesWaiting() > 0 && pendingInDevice(int(port_->handle())) == 0)
+    if (!PortOpen())
+        return;
+    // Reading again, at once rather than at the next turn of the event loop: what the device
+    // holds is read here and raised by its readyRead; what the reader holds already is raised
+    // directly.
+    if (pendingInDevice(int(port_->handle())) > 0) {
+        if (!port_->waitForReadyRead(0) && port_->error() == QSerialPort::TimeoutError)
+            port_->clearError();
+    } else if (bytesWaiting() > 0) {
         raise(kReceiveEvent);
+    }
 }
 
 void SerialComm::onError(QSerialPort::SerialPortError error)
@@ -435,10 +457,11 @@ void SerialComm::finishFailure(const QString& reason)
     closeDevice();
     port_->clearError();
     raise(kDeviceErrorEvent);
-    Q_EMIT deviceFailed(QStringLiteral("Port %1 (%2) failed and was closed: %3. Press Close, reconnect "
-                                       "the device and press Open.")
-                            .arg(commPort_)
-                            .arg(path, reason));
+    Q_EMIT deviceFailed(
+        QStringLiteral("Port %1 (%2) failed and was closed: %3. Press Close, reconnect "
+                       "the device and press Open.")
+            .arg(commPort_)
+            .arg(path, reason));
 }
 
 } // namespace hexline

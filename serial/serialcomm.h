@@ -19,7 +19,7 @@ namespace hexline {
 class SerialComm : public QObject {
     Q_OBJECT
 public:
-    static constexpr qint16 kReceiveEvent = 2;     // CommEvent: data received
+    static constexpr qint16 kReceiveEvent = 2;        // CommEvent: data received
     static constexpr qint16 kDeviceErrorEvent = 1010; // CommEvent: the device failed and was closed
     static constexpr qint32 kTextMode = 0;
     static constexpr qint32 kBinaryMode = 1;
@@ -49,6 +49,9 @@ public:
 
     // Bytes received and not yet taken by Input.
     qint64 bytesWaiting() const;
+    // Ends a pacing interval early: what came during it is read and its receive event raised
+    // before this returns. The window calls it as it paints, so that one wake-up reads and paints.
+    void catchUp();
 
     // For tests, benchmarks and simulations only; the program itself never calls these.
     // The device of the port while it is open.
@@ -85,18 +88,18 @@ private:
     qint16 rThreshold_ = 0;
     qint32 inputMode_ = kTextMode;
     LineSettings settings_;
-    QString device_;         // the full path opened (QSerialPort's portName drops "/dev/")
+    QString device_; // the full path opened (QSerialPort's portName drops "/dev/")
     qint16 commEvent_ = 0;
-    bool inEvent_ = false;   // an OnComm handler is running
+    bool inEvent_ = false;    // an OnComm handler is running
     bool raiseAgain_ = false; // a receive event came due while it ran
     qint64 taken_ = 0;        // bytes that Input has removed from bytesWaiting so far
     quint64 session_ = 0;     // counts openings, so that a stale failure finds its port gone
-    bool failing_ = false;   // a device failure is being handled
-    bool exclusive_ = false; // TIOCEXCL set on the open device, to be cleared at close
-    QByteArray scratch_;     // reused read buffer for text mode
-    QByteArray fed_;         // input given by feedReceived, taken before the device's
-    ParmrkDecoder marks_;    // the device's error marks, decoded as its bytes are read
-    int held_ = -1;          // binary mode: a decoded byte whose partner has not come yet
+    bool failing_ = false;    // a device failure is being handled
+    bool exclusive_ = false;  // TIOCEXCL set on the open device, to be cleared at close
+    QByteArray scratch_;      // reused read buffer for text mode
+    QByteArray fed_;          // input given by feedReceived, taken before the device's
+    ParmrkDecoder marks_;     // the device's error marks, decoded as its bytes are read
+    int held_ = -1;           // binary mode: a decoded byte whose partner has not come yet
     // A device that trickles (a few characters every millisecond) is read at most once per
     // pacing interval instead of at every wake-up: the reader holds one byte and then stops
     // reading until the interval ends. A device that floods is read without a pause.

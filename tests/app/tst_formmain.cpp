@@ -1,3 +1,4 @@
+#include "entrydelegate.h"
 #include "windowfixture.h"
 
 #include <QApplication>
@@ -9,11 +10,15 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QStaticText>
+#include <QStringListModel>
+#include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -60,7 +65,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("enabled");
         const auto row = [](const QString& name, int index, const char* kind, QList<int> twips,
                             const QString& text, bool enabled = true) {
-            QTest::addRow("%s%s", qPrintable(name), index < 0 ? "" : index ? "(1)" : "(0)")
+            QTest::addRow("%s%s", qPrintable(name),
+                          index < 0 ? ""
+                          : index   ? "(1)"
+                                    : "(0)")
                 << name << index << QByteArray(kind) << twips << text << enabled;
         };
         row(u"txtEND"_s, -1, "QLineEdit", {5220, 30, 405, 285}, u"0D"_s);
@@ -93,7 +101,8 @@ private Q_SLOTS:
         else
             QTEST(c->property("text").toString(), "text");
         // Only the Mode label has a tool tip; no control sets a font of its own.
-        QCOMPARE(c->toolTip(), name == u"Label1"_s && index == 1 ? u"(t)ext mode , (b)inary mode"_s : QString());
+        QCOMPARE(c->toolTip(),
+                 name == u"Label1"_s && index == 1 ? u"(t)ext mode , (b)inary mode"_s : QString());
         QVERIFY(!c->testAttribute(Qt::WA_SetFont));
     }
 
@@ -107,9 +116,11 @@ private Q_SLOTS:
         const Qt::WindowFlags flags = w_->windowFlags();
         QCOMPARE(w_->windowType(), Qt::Window);
         QVERIFY(flags.testFlag(Qt::WindowTitleHint) && flags.testFlag(Qt::WindowCloseButtonHint));
-        QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint) && !flags.testFlag(Qt::WindowMaximizeButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint) &&
+                !flags.testFlag(Qt::WindowMaximizeButtonHint));
         QVERIFY(!w_->testAttribute(Qt::WA_SetFont));
-        QCOMPARE(w_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 13); // no menu, nothing else
+        QCOMPARE(w_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(),
+                 13); // no menu, nothing else
         QCOMPARE(w_->TermValue, qint16(0));
         QVERIFY(!w_->Comm1.PortOpen());
 
@@ -151,13 +162,59 @@ private Q_SLOTS:
         }));
     }
 
+    // Most entries are drawn from glyphs the delegate places itself: they must land on the pixels
+    // of a full text layout, kerning included; the others are laid out in full and elided.
+    void entryPixels_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("hex digits") << u"0123456789ABCDEF"_s;
+        QTest::newRow("kerned pairs") << u"AVAVA To 4.5 Ty"_s;
+        QTest::newRow("control picture") << u"1A\u240D"_s;
+        QTest::newRow("too long: elided") << QString(300, u'W');
+        QTest::newRow("too long, kerned: elided") << u"1 10 Ty AV "_s.repeated(20);
+        QTest::newRow("fits but for trailing spaces") << u"4 11 2"_s + QString(100, u' ');
+    }
+
+    void entryPixels()
+    {
+        QFETCH(QString, text);
+        const QRect row(0, 0, 200, 20);
+        QStyleOptionViewItem option;
+        option.rect = row;
+        option.font = w_->List1->font();
+        option.fontMetrics = QFontMetrics(option.font);
+        option.palette = w_->List1->palette();
+        option.state = QStyle::State_Enabled | QStyle::State_Active;
+        QImage drawn(row.size(), QImage::Format_ARGB32_Premultiplied);
+        QImage expected = drawn;
+        QStringListModel model({text});
+        for (QImage* image : {&drawn, &expected}) {
+            image->fill(Qt::white);
+            QPainter p(image);
+            p.setFont(option.font);
+            p.setPen(option.palette.color(QPalette::Active, QPalette::Text));
+            if (image == &drawn) {
+                EntryDelegate().paint(&p, option, model.index(0));
+                continue;
+            }
+            // A full layout, elided when it does not fit.
+            QStaticText full(text);
+            full.setTextFormat(Qt::PlainText);
+            full.prepare({}, option.font);
+            if (full.size().width() > row.width() - 6)
+                full.setText(option.fontMetrics.elidedText(text, Qt::ElideRight, row.width() - 6));
+            p.drawStaticText(3, (row.height() - option.fontMetrics.height()) / 2, full);
+        }
+        QCOMPARE(drawn, expected);
+    }
+
     void tabOrder_data()
     {
         QTest::addColumn<bool>("opened");
         QTest::addColumn<QStringList>("order");
         // A disabled button is passed over; labels are never visited.
         const auto order = [](const QString& button) {
-            return QStringList{u"txtEND"_s, u"List1"_s, button, u"txtPORT"_s, u"txtMODE"_s,
+            return QStringList{u"txtEND"_s,   u"List1"_s,    button,     u"txtPORT"_s, u"txtMODE"_s,
                                u"Command4"_s, u"txtSETUP"_s, u"List2"_s, u"txtEND"_s};
         };
         QTest::newRow("at start") << false << order(u"Command2"_s);
@@ -173,12 +230,14 @@ private Q_SLOTS:
         if (opened) {
             QVERIFY(device_->isValid() && ports_.attach(1, device_->slavePath()));
             w_->Command2->click();
-            QVERIFY(w_->Comm1.PortOpen() && !w_->Command2->isEnabled() && w_->Command3->isEnabled());
+            QVERIFY(w_->Comm1.PortOpen() && !w_->Command2->isEnabled() &&
+                    w_->Command3->isEnabled());
             QCOMPARE(QApplication::focusWidget(), w_->txtEND);
         }
         const auto press = [](Qt::Key key) {
             QTest::keyClick(QApplication::focusWidget(), key);
-            return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : u"(none)"_s;
+            return QApplication::focusWidget() ? QApplication::focusWidget()->objectName()
+                                               : u"(none)"_s;
         };
         for (qsizetype i = 1; i < order.size(); ++i)
             QCOMPARE(press(Qt::Key_Tab), order[i]);
@@ -190,9 +249,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("key");
-        const QMap<QString, int> keys{
-            {u"Return"_s, Qt::Key_Return}, {u"Enter"_s, Qt::Key_Enter}, {u"Escape"_s, Qt::Key_Escape}};
-        for (const QString& name : {u"txtEND"_s, u"txtPORT"_s, u"txtMODE"_s, u"txtSETUP"_s, u"List1"_s, u"List2"_s})
+        const QMap<QString, int> keys{{u"Return"_s, Qt::Key_Return},
+                                      {u"Enter"_s, Qt::Key_Enter},
+                                      {u"Escape"_s, Qt::Key_Escape}};
+        for (const QString& name :
+             {u"txtEND"_s, u"txtPORT"_s, u"txtMODE"_s, u"txtSETUP"_s, u"List1"_s, u"List2"_s})
             for (auto k = keys.begin(); k != keys.end(); ++k)
                 QTest::newRow(qPrintable(name + u' ' + k.key())) << name << k.value();
     }
@@ -220,28 +281,33 @@ private Q_SLOTS:
     void failure_data()
     {
         QTest::addColumn<QString>("port");
-        QTest::addColumn<int>("ports");        // ports 1 to `ports` lead to the pseudo-terminal
-        QTest::addColumn<QString>("device");   // else, where port 1 leads; empty: nowhere
-        QTest::addColumn<QString>("logPath");  // inside the temporary directory; empty: the usual one
-        QTest::addColumn<bool>("log");         // click Log, else Open
-        QTest::addColumn<QString>("begins");   // the message begins and ends so; %1 in either
-        QTest::addColumn<QString>("ends");     // stands for the pseudo-terminal's path
-        QTest::addColumn<QString>("shown");    // in the box, when it is not the whole message
+        QTest::addColumn<int>("ports");      // ports 1 to `ports` lead to the pseudo-terminal
+        QTest::addColumn<QString>("device"); // else, where port 1 leads; empty: nowhere
+        QTest::addColumn<QString>(
+            "logPath");                      // inside the temporary directory; empty: the usual one
+        QTest::addColumn<bool>("log");       // click Log, else Open
+        QTest::addColumn<QString>("begins"); // the message begins and ends so; %1 in either
+        QTest::addColumn<QString>("ends");   // stands for the pseudo-terminal's path
+        QTest::addColumn<QString>("shown");  // in the box, when it is not the whole message
         const QString abc = u"Open failed: \"abc\" is not a port number."_s;
-        QTest::newRow("Open, port abc") << u"abc"_s << 0 << QString() << QString() << false << abc << abc << QString();
+        QTest::newRow("Open, port abc")
+            << u"abc"_s << 0 << QString() << QString() << false << abc << abc << QString();
         QTest::newRow("Log, missing directory")
             << u"1"_s << 0 << QString() << u"missing/commlog.txt"_s << true
-            << u"Log failed: %1 cannot be opened for appending: "_s.arg(dir_.filePath(u"missing/commlog.txt"_s))
+            << u"Log failed: %1 cannot be opened for appending: "_s.arg(
+                   dir_.filePath(u"missing/commlog.txt"_s))
             << u". Both lists are unchanged."_s << QString();
         // Neither a long device path nor a long list of devices may push the box past the screen.
         const QString longPath = u"/"_s + QString(200, u'd').append(u'/').repeated(15) + u"ttyX"_s;
         QTest::newRow("Open, path of 3000 characters")
             << u"1"_s << 0 << longPath << QString() << false
-            << u"Open failed: port 1 (%1) cannot be opened: No such file or directory. "_s.arg(longPath)
+            << u"Open failed: port 1 (%1) cannot be opened: No such file or directory. "_s.arg(
+                   longPath)
             << u"."_s << u"ddd\u2026ddd"_s;
-        QTest::newRow("Open, 300 ports") << u"301"_s << 300 << QString() << QString() << false
-                                         << u"Open failed: port 301 has no device: no entry com301 in "_s
-                                         << u", port 300 (%1)."_s << u"port 10 (%1), ... and 290 more."_s;
+        QTest::newRow("Open, 300 ports")
+            << u"301"_s << 300 << QString() << QString() << false
+            << u"Open failed: port 301 has no device: no entry com301 in "_s
+            << u", port 300 (%1)."_s << u"port 10 (%1), ... and 290 more."_s;
     }
 
     void failure()
@@ -265,7 +331,9 @@ private Q_SLOTS:
         w_->txtPORT->setText(port);
         w_->lists().insertPlain(u"COMM 1 close."_s);
         QSignalSpy& failures = *failures_;
-        const auto withPty = [&pty](const QString& text) { return text.contains(u"%1"_s) ? text.arg(pty) : text; };
+        const auto withPty = [&pty](const QString& text) {
+            return text.contains(u"%1"_s) ? text.arg(pty) : text;
+        };
 
         // The program goes on after a failure, so the user can press the button again.
         for (int attempt = 1; attempt <= 2; ++attempt) {
@@ -273,7 +341,8 @@ private Q_SLOTS:
             QCOMPARE(failures.count(), attempt);
         }
         const QString message = failures.last().at(0).toString();
-        QVERIFY2(message.startsWith(withPty(begins)) && message.endsWith(withPty(ends)), qPrintable(message.left(300)));
+        QVERIFY2(message.startsWith(withPty(begins)) && message.endsWith(withPty(ends)),
+                 qPrintable(message.left(300)));
 
         // Shown in one box that blocks nothing, says what failed and fits on the screen; the
         // window and its state stay as they were.
