@@ -1,13 +1,12 @@
 #pragma once
 
+#include "asciiglyphs.h"
+
 #include <QAbstractItemDelegate>
 #include <QFont>
 #include <QGlyphRun>
 #include <QHash>
-#include <QRawFont>
 #include <QStaticText>
-
-#include <array>
 
 namespace hexline {
 
@@ -24,15 +23,13 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:
-    // An entry as it is drawn: its glyphs when it is plain ASCII that fits, else its text laid
-    // out in full.
+    // An entry as it is drawn: its glyphs when it is plain ASCII, else its text laid out in full.
     struct Laid {
         QGlyphRun glyphs;
         QStaticText text;
     };
 
     const Laid& laidOut(const QString& text, const QFont& font, int width) const;
-    QGlyphRun asciiGlyphs(const QString& text, int width) const;
 
     // Two generations: texts drawn lately, and the ones before them, dropped when the recent
     // ones fill up.
@@ -40,13 +37,7 @@ private:
     mutable QHash<QString, Laid> older_;
     mutable int width_ = 0;
     mutable QFont font_;
-    // The font's glyphs for the printable ASCII characters, when it has one for each.
-    mutable QRawFont raw_;
-    mutable std::array<quint32, 95> ascii_{};
-    mutable bool hasAscii_ = false;
-    mutable quint32 ellipsis_ = 0; // the font's glyph for "…", 0 when it has none
-    mutable qreal ellipsisAdvance_ = 0;
-    mutable qreal ascent_ = 0;
+    mutable AsciiGlyphs ascii_;
 };
 
 } // namespace hexline

@@ -91,9 +91,10 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(int, index);
         QFETCH(QList<int>, twips);
+        QFETCH(QByteArray, kind);
         QWidget* c = control(name, index);
         QVERIFY(c);
-        QTEST(QByteArray(c->metaObject()->className()), "kind");
+        QVERIFY2(c->inherits(kind), c->metaObject()->className()); // or one that draws its own way
         QCOMPARE(c->geometry(), QRect(twips[0] / 15, twips[1] / 15, twips[2] / 15, twips[3] / 15));
         QTEST(c->isEnabled(), "enabled");
         if (auto* list = qobject_cast<QListView*>(c))
@@ -162,20 +163,21 @@ private Q_SLOTS:
         }));
     }
 
-    // Most entries are drawn from glyphs the delegate places itself: they must land on the pixels
-    // of a full text layout, kerning included; the others are laid out in full and elided.
-    void entryPixels_data()
+    // Most lines are drawn from glyphs placed by the program itself: a list entry and a live
+    // label must show them on the pixels of a full text layout, kerning included; the others are
+    // laid out in full. An entry too long for its row is elided, a caption is cut at the edge.
+    void linePixels_data()
     {
         QTest::addColumn<QString>("text");
         QTest::newRow("hex digits") << u"0123456789ABCDEF"_s;
         QTest::newRow("kerned pairs") << u"AVAVA To 4.5 Ty"_s;
         QTest::newRow("control picture") << u"1A\u240D"_s;
-        QTest::newRow("too long: elided") << QString(300, u'W');
-        QTest::newRow("too long, kerned: elided") << u"1 10 Ty AV "_s.repeated(20);
+        QTest::newRow("too long") << QString(3000, u'W');
+        QTest::newRow("too long, kerned") << u"1 10 Ty AV "_s.repeated(60);
         QTest::newRow("fits but for trailing spaces") << u"4 11 2"_s + QString(100, u' ');
     }
 
-    void entryPixels()
+    void linePixels()
     {
         QFETCH(QString, text);
         const QRect row(0, 0, 200, 20);
@@ -206,6 +208,19 @@ private Q_SLOTS:
             p.drawStaticText(3, (row.height() - option.fontMetrics.height()) / 2, full);
         }
         QCOMPARE(drawn, expected);
+
+        // The live label beside a plain QLabel set up as it is.
+        QLabel* live = w_->Label2;
+        QLabel plain;
+        plain.setTextFormat(live->textFormat());
+        plain.setAutoFillBackground(live->autoFillBackground());
+        plain.setBackgroundRole(live->backgroundRole());
+        plain.setForegroundRole(live->foregroundRole());
+        plain.setAlignment(live->alignment());
+        plain.setFixedSize(live->size());
+        plain.setText(text);
+        live->setText(text);
+        QCOMPARE(live->grab().toImage(), plain.grab().toImage());
     }
 
     void tabOrder_data()
