@@ -15,13 +15,15 @@ constexpr int kGeneration = 256; // texts kept per generation: many more than a 
 
 } // namespace
 
-const QStaticText& EntryDelegate::laidOut(const QString& text, const QFont& font, int width) const
+const EntryDelegate::Laid& EntryDelegate::laidOut(const QString& text, const QFont& font,
+                                                  int width) const
 {
     if (width != width_ || font != font_) { // laid out for another view or font
         recent_.clear();
         older_.clear();
         width_ = width;
         font_ = font;
+        ascii_.setFont(font);
     }
     auto it = recent_.find(text);
     if (it != recent_.end())
@@ -30,19 +32,21 @@ const QStaticText& EntryDelegate::laidOut(const QString& text, const QFont& font
         older_ = std::move(recent_);
         recent_.clear();
     }
-    QStaticText laid;
+    Laid laid;
     if (auto old = older_.constFind(text); old != older_.cend()) {
         laid = *old;
-    } else {
-        laid.setTextFormat(Qt::PlainText); // received text is shown as it is, never as markup
-        laid.setPerformanceHint(QStaticText::AggressiveCaching);
-        laid.setText(text);
-        laid.prepare({}, font);
+    } else if (laid.glyphs = ascii_.layOut(text, width, AsciiGlyphs::Elide);
+               laid.glyphs.isEmpty()) {
+        QStaticText& full = laid.text;
+        full.setTextFormat(Qt::PlainText); // received text is shown as it is, never as markup
+        full.setPerformanceHint(QStaticText::AggressiveCaching);
+        full.setText(text);
+        full.prepare({}, font);
         // Too long to show whole: the end gives way to an ellipsis, as in any list. Most entries
         // fit and are laid out once.
-        if (laid.size().width() > width) {
-            laid.setText(QFontMetrics(font).elidedText(text, Qt::ElideRight, width));
-            laid.prepare({}, font);
+        if (full.size().width() > width) {
+            full.setText(QFontMetrics(font).elidedText(text, Qt::ElideRight, width));
+            full.prepare({}, font);
         }
     }
     return *recent_.insert(text, laid);
@@ -60,10 +64,14 @@ void EntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     painter->setPen(
         option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
     painter->setFont(option.font);
-    const QStaticText& text =
+    const Laid& laid =
         laidOut(index.data().toString(), option.font, option.rect.width() - 2 * kMargin);
     const int top = option.rect.top() + (option.rect.height() - option.fontMetrics.height()) / 2;
-    painter->drawStaticText(option.rect.left() + kMargin, top, text);
+    if (!laid.glyphs.isEmpty())
+        painter->drawGlyphRun(QPointF(option.rect.left() + kMargin, top + ascii_.ascent()),
+                              laid.glyphs);
+    else
+        painter->drawStaticText(option.rect.left() + kMargin, top, laid.text);
     if (option.state & QStyle::State_HasFocus) {
         QStyleOptionFocusRect focus;
         focus.QStyleOption::operator=(option);

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "asciiglyphs.h"
+
 #include <QAbstractItemDelegate>
 #include <QFont>
+#include <QGlyphRun>
 #include <QHash>
 #include <QStaticText>
 
@@ -20,14 +23,21 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:
-    const QStaticText& laidOut(const QString& text, const QFont& font, int width) const;
+    // An entry as it is drawn: its glyphs when it is plain ASCII, else its text laid out in full.
+    struct Laid {
+        QGlyphRun glyphs;
+        QStaticText text;
+    };
+
+    const Laid& laidOut(const QString& text, const QFont& font, int width) const;
 
     // Two generations: texts drawn lately, and the ones before them, dropped when the recent
     // ones fill up.
-    mutable QHash<QString, QStaticText> recent_;
-    mutable QHash<QString, QStaticText> older_;
+    mutable QHash<QString, Laid> recent_;
+    mutable QHash<QString, Laid> older_;
     mutable int width_ = 0;
     mutable QFont font_;
+    mutable AsciiGlyphs ascii_;
 };
 
 } // namespace hexline

@@ -2,6 +2,7 @@
 
 #include "commlog.h"
 #include "error.h"
+#include "livelabel.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -67,9 +68,10 @@ QListView* list(QWidget* parent, const char* name, EventListModel* model, EntryD
     return v;
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
+template <typename Label = QLabel>
+Label* label(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
 {
-    auto* l = make<QLabel>(parent, name, geometry);
+    auto* l = make<Label>(parent, name, geometry);
     l->setTextFormat(Qt::PlainText); // received text is shown as it is, never as markup
     l->setText(caption);
     return l;
@@ -77,7 +79,7 @@ QLabel* label(QWidget* parent, const char* name, const QString& caption, const Q
 
 QLabel* liveLabel(QWidget* parent, const char* name, const QRect& geometry)
 {
-    auto* l = label(parent, name, QString(), geometry);
+    auto* l = label<LiveLabel>(parent, name, QString(), geometry);
     // The look of a text field: window background and window text colours.
     l->setAutoFillBackground(true);
     l->setBackgroundRole(QPalette::Base);
@@ -254,6 +256,9 @@ void FormMain::requestFrame()
 
 void FormMain::frame()
 {
+    // A trickling line's input is read now rather than at a wake-up of its own, and this frame
+    // paints it.
+    Comm1.catchUp();
     frameTimer_.stop();
     // The views learn of the lists' changes in one batch and lay out their rows now, so that
     // this frame paints them.

@@ -44,11 +44,12 @@ bool isFatal(QSerialPort::SerialPortError error)
     }
 }
 
-// Input events that take less than this start a pacing interval of this many ms: about a frame
-// of the screen, so that what the window shows is no older than it would be otherwise. A device
-// that floods fills whole reads (a terminal hands over up to 4 KB at a time) and is not paced.
+// Input events that take less than this start a pacing interval of this many ms: a little longer
+// than a frame of the screen, whose painting ends it early (catchUp) when the window has something
+// to show, so that what the window shows is no older than it would be otherwise. A device that
+// floods fills whole reads (a terminal hands over up to 4 KB at a time) and is not paced.
 constexpr qint64 kPaceBelow = 2048;
-constexpr int kPaceMs = 15;
+constexpr int kPaceMs = 20;
 
 // Bytes that the device has received and the reader has not yet read.
 qint64 pendingInDevice(int fd)
@@ -353,7 +354,8 @@ qint64 SerialComm::arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore
 //    noted during the handler, arrived during it, or left because InputLen took only part.
 //  - A device error event once, after the failing device was closed (finishFailure).
 //  - A device that trickles is read in pacing intervals: a handler that took little and left
-//    nothing waiting starts one, and a receive event due within it waits for its end (endPacing).
+//    nothing waiting starts one, and a receive event due within it waits for its end (endPacing),
+//    which catchUp brings forward.
 void SerialComm::raise(qint16 event)
 {
     if (inEvent_) {
@@ -399,13 +401,26 @@ void SerialComm::stopPacing()
     port_->setReadBufferSize(0);
 }
 
+void SerialComm::catchUp()
+{
+    if (paced_ && !inEvent_)
+        endPacing();
+}
+
 void SerialComm::endPacing()
 {
     stopPacing();
-    // Reading again: what the device holds comes with its readyRead; what the reader holds
-    // already is raised here.
-    if (PortOpen() && bytesWaiting() > 0 && pendingInDevice(int(port_->handle())) == 0)
+    if (!PortOpen())
+        return;
+    // Reading again, at once rather than at the next turn of the event loop: what the device
+    // holds is read here and raised by its readyRead; what the reader holds already is raised
+    // directly.
+    if (pendingInDevice(int(port_->handle())) > 0) {
+        if (!port_->waitForReadyRead(0) && port_->error() == QSerialPort::TimeoutError)
+            port_->clearError();
+    } else if (bytesWaiting() > 0) {
         raise(kReceiveEvent);
+    }
 }
 
 void SerialComm::onError(QSerialPort::SerialPortError error)

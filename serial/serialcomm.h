@@ -49,6 +49,9 @@ public:
 
     // Bytes received and not yet taken by Input.
     qint64 bytesWaiting() const;
+    // Ends a pacing interval early: what came during it is read and its receive event raised
+    // before this returns. The window calls it as it paints, so that one wake-up reads and paints.
+    void catchUp();
 
     // For tests, benchmarks and simulations only; the program itself never calls these.
     // The device of the port while it is open.

@@ -1,3 +1,4 @@
+#include "entrydelegate.h"
 #include "windowfixture.h"
 
 #include <QApplication>
@@ -9,11 +10,15 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QStaticText>
+#include <QStringListModel>
+#include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -86,9 +91,10 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(int, index);
         QFETCH(QList<int>, twips);
+        QFETCH(QByteArray, kind);
         QWidget* c = control(name, index);
         QVERIFY(c);
-        QTEST(QByteArray(c->metaObject()->className()), "kind");
+        QVERIFY2(c->inherits(kind), c->metaObject()->className()); // or one that draws its own way
         QCOMPARE(c->geometry(), QRect(twips[0] / 15, twips[1] / 15, twips[2] / 15, twips[3] / 15));
         QTEST(c->isEnabled(), "enabled");
         if (auto* list = qobject_cast<QListView*>(c))
@@ -155,6 +161,66 @@ private Q_SLOTS:
         QVERIFY(std::any_of(families.begin(), families.end(), [](const QString& f) {
             return QFontMetrics(QFont(f)).inFontUcs4(0x240D);
         }));
+    }
+
+    // Most lines are drawn from glyphs placed by the program itself: a list entry and a live
+    // label must show them on the pixels of a full text layout, kerning included; the others are
+    // laid out in full. An entry too long for its row is elided, a caption is cut at the edge.
+    void linePixels_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("hex digits") << u"0123456789ABCDEF"_s;
+        QTest::newRow("kerned pairs") << u"AVAVA To 4.5 Ty"_s;
+        QTest::newRow("control picture") << u"1A\u240D"_s;
+        QTest::newRow("too long") << QString(3000, u'W');
+        QTest::newRow("too long, kerned") << u"1 10 Ty AV "_s.repeated(60);
+        QTest::newRow("fits but for trailing spaces") << u"4 11 2"_s + QString(100, u' ');
+    }
+
+    void linePixels()
+    {
+        QFETCH(QString, text);
+        const QRect row(0, 0, 200, 20);
+        QStyleOptionViewItem option;
+        option.rect = row;
+        option.font = w_->List1->font();
+        option.fontMetrics = QFontMetrics(option.font);
+        option.palette = w_->List1->palette();
+        option.state = QStyle::State_Enabled | QStyle::State_Active;
+        QImage drawn(row.size(), QImage::Format_ARGB32_Premultiplied);
+        QImage expected = drawn;
+        QStringListModel model({text});
+        for (QImage* image : {&drawn, &expected}) {
+            image->fill(Qt::white);
+            QPainter p(image);
+            p.setFont(option.font);
+            p.setPen(option.palette.color(QPalette::Active, QPalette::Text));
+            if (image == &drawn) {
+                EntryDelegate().paint(&p, option, model.index(0));
+                continue;
+            }
+            // A full layout, elided when it does not fit.
+            QStaticText full(text);
+            full.setTextFormat(Qt::PlainText);
+            full.prepare({}, option.font);
+            if (full.size().width() > row.width() - 6)
+                full.setText(option.fontMetrics.elidedText(text, Qt::ElideRight, row.width() - 6));
+            p.drawStaticText(3, (row.height() - option.fontMetrics.height()) / 2, full);
+        }
+        QCOMPARE(drawn, expected);
+
+        // The live label beside a plain QLabel set up as it is.
+        QLabel* live = w_->Label2;
+        QLabel plain;
+        plain.setTextFormat(live->textFormat());
+        plain.setAutoFillBackground(live->autoFillBackground());
+        plain.setBackgroundRole(live->backgroundRole());
+        plain.setForegroundRole(live->foregroundRole());
+        plain.setAlignment(live->alignment());
+        plain.setFixedSize(live->size());
+        plain.setText(text);
+        live->setText(text);
+        QCOMPARE(live->grab().toImage(), plain.grab().toImage());
     }
 
     void tabOrder_data()

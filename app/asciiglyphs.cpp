@@ -1,0 +1,80 @@
+#include "asciiglyphs.h"
+
+#include <QFontMetricsF>
+
+#include <algorithm>
+#include <cmath>
+
+namespace hexline {
+
+void AsciiGlyphs::setFont(const QFont& font)
+{
+    if (valid_ && font == font_)
+        return;
+    font_ = font;
+    raw_ = QRawFont::fromFont(font);
+    QString printable;
+    for (char c = ' '; c <= '~'; ++c)
+        printable += QLatin1Char(c);
+    const QList<quint32> glyphs = raw_.glyphIndexesForString(printable);
+    valid_ = raw_.isValid() && glyphs.size() == qsizetype(glyphs_.size()) &&
+             !glyphs.contains(0); // 0: the font lacks the character
+    if (!valid_)
+        return;
+    std::copy(glyphs.cbegin(), glyphs.cend(), glyphs_.begin());
+    const QList<QPointF> advances = raw_.advancesForGlyphIndexes(glyphs);
+    narrowest_ = std::max<qreal>(
+        1, std::min_element(advances.cbegin(), advances.cend(), [](QPointF a, QPointF b) {
+               return a.x() < b.x();
+           })->x());
+    // The ellipsis only when the font itself has it; elidedText takes "..." otherwise.
+    const QList<quint32> ellipsis = raw_.glyphIndexesForString(QString(QChar(0x2026)));
+    ellipsis_ = ellipsis.size() == 1 ? ellipsis[0] : 0;
+    ellipsisAdvance_ = ellipsis_ != 0 ? raw_.advancesForGlyphIndexes(ellipsis)[0].x() : 0;
+    ascent_ = QFontMetricsF(font).ascent();
+}
+
+QGlyphRun AsciiGlyphs::layOut(QStringView text, int width, Overflow overflow) const
+{
+    if (overflow == Clip) // a very long line: only its start can be in sight, kerned or not
+        text = text.left(qsizetype(std::ceil(2 * width / narrowest_)) + 2);
+    if (!valid_ || text.isEmpty())
+        return {};
+    QList<quint32> glyphs(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u' ' || c > u'~')
+            return {};
+        glyphs[i] = glyphs_[c - u' '];
+    }
+    QList<QPointF> advances = raw_.advancesForGlyphIndexes(glyphs, QRawFont::KernedAdvances);
+    qreal total = 0;
+    for (const QPointF& a : advances)
+        total += a.x();
+    if (total > width && overflow == Elide) {
+        // Cut before the character that reaches the room left beside the ellipsis.
+        if (ellipsis_ == 0)
+            return {};
+        const qreal room = width - ellipsisAdvance_;
+        qsizetype cut = 0;
+        for (qreal x = advances[0].x(); cut + 1 < advances.size() && x < room;)
+            x += advances[++cut].x();
+        glyphs.resize(cut);
+        glyphs.append(ellipsis_);
+        advances = raw_.advancesForGlyphIndexes(glyphs, QRawFont::KernedAdvances);
+    }
+    QList<QPointF> positions;
+    positions.reserve(glyphs.size());
+    for (qreal x = 0; positions.size() < glyphs.size() && x < width;) {
+        positions.append({x, 0});
+        x += advances[positions.size() - 1].x();
+    }
+    glyphs.resize(positions.size());
+    QGlyphRun run;
+    run.setRawFont(raw_);
+    run.setGlyphIndexes(glyphs);
+    run.setPositions(positions);
+    return run;
+}
+
+} // namespace hexline
