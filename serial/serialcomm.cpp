@@ -44,24 +44,13 @@ bool isFatal(QSerialPort::SerialPortError error)
     }
 }
 
-// Input events that take less than this start a pacing interval of this many ms: a little longer
-// than a frame of the screen, whose painting ends it early (catchUp) when the window has something
-// to show, so that what the window shows is no older than it would be otherwise. A device that
-// floods fills whole reads (a terminal hands over up to 4 KB at a time) and is not paced.
+// Receive events that take less than this start a pacing interval of this many ms: a little
+// longer than a frame of the screen, whose painting ends it early (catchUp) when the window has
+// something to show, so that what the window shows is no older than it would be otherwise. Only
+// the event waits: bytes are read from the device as they come, for a hang-up discards what the
+// terminal still holds, and a terminal left full stops taking bytes from the adapter.
 constexpr qint64 kPaceBelow = 2048;
 constexpr int kPaceMs = 20;
-
-// Bytes that the device has received and the reader has not yet read.
-qint64 pendingInDevice(int fd)
-{
-#ifdef Q_OS_UNIX
-    int n = 0;
-    return fd >= 0 && ::ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
-#else
-    Q_UNUSED(fd);
-    return 0;
-#endif
-}
 
 } // namespace
 
@@ -190,6 +179,7 @@ qint64 SerialComm::bytesWaiting() const
 void SerialComm::closeDevice()
 {
     stopPacing();
+    raiseAgain_ = false; // nothing is due from a closed port
 #ifdef Q_OS_UNIX
     if (port_->isOpen()) {
         const int fd = int(port_->handle());
@@ -282,8 +272,9 @@ QVariant SerialComm::Input()
     if (!PortOpen())
         throw Error(QStringLiteral("Input cannot be read: port %1 is not open.").arg(commPort_));
     qint64 n = bytesWaiting();
-    if (inputLen_ > 0)
-        n = std::min<qint64>(n, inputLen_);
+    if (inputLen_ > 0) // in binary mode at least one whole character
+        n = std::min<qint64>(n,
+                             inputMode_ == kBinaryMode ? std::max(inputLen_ & ~1, 2) : inputLen_);
     if (inputMode_ == kBinaryMode) {
         // An odd last byte waits for its partner, so byte pairs never shift.
         QByteArray bytes(n & ~qint64(1), Qt::Uninitialized);
@@ -353,9 +344,9 @@ qint64 SerialComm::arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore
 //  - After a receive event's handler, once more from the event loop when input is still due:
 //    noted during the handler, arrived during it, or left because InputLen took only part.
 //  - A device error event once, after the failing device was closed (finishFailure).
-//  - A device that trickles is read in pacing intervals: a handler that took little and left
+//  - A device that trickles raises it in pacing intervals: a handler that took little and left
 //    nothing waiting starts one, and a receive event due within it waits for its end (endPacing),
-//    which catchUp brings forward.
+//    which catchUp brings forward. Its bytes are read as they come all the same.
 void SerialComm::raise(qint16 event)
 {
     if (inEvent_) {
@@ -390,7 +381,6 @@ void SerialComm::raise(qint16 event)
 void SerialComm::startPacing()
 {
     paced_ = true;
-    port_->setReadBufferSize(1);
     pace_->start(kPaceMs);
 }
 
@@ -398,7 +388,6 @@ void SerialComm::stopPacing()
 {
     paced_ = false;
     pace_->stop();
-    port_->setReadBufferSize(0);
 }
 
 void SerialComm::catchUp()
@@ -412,15 +401,8 @@ void SerialComm::endPacing()
     stopPacing();
     if (!PortOpen())
         return;
-    // Reading again, at once rather than at the next turn of the event loop: what the device
-    // holds is read here and raised by its readyRead; what the reader holds already is raised
-    // directly.
-    if (pendingInDevice(int(port_->handle())) > 0) {
-        if (!port_->waitForReadyRead(0) && port_->error() == QSerialPort::TimeoutError)
-            port_->clearError();
-    } else if (bytesWaiting() > 0) {
+    if (bytesWaiting() > 0)
         raise(kReceiveEvent);
-    }
 }
 
 void SerialComm::onError(QSerialPort::SerialPortError error)

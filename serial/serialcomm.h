@@ -49,8 +49,8 @@ public:
 
     // Bytes received and not yet taken by Input.
     qint64 bytesWaiting() const;
-    // Ends a pacing interval early: what came during it is read and its receive event raised
-    // before this returns. The window calls it as it paints, so that one wake-up reads and paints.
+    // Ends a pacing interval early: the receive event for what came during it is raised before
+    // this returns. The window calls it as it paints, so that one wake-up handles and paints.
     void catchUp();
 
     // For tests, benchmarks and simulations only; the program itself never calls these.
@@ -100,9 +100,9 @@ private:
     QByteArray fed_;          // input given by feedReceived, taken before the device's
     ParmrkDecoder marks_;     // the device's error marks, decoded as its bytes are read
     int held_ = -1;           // binary mode: a decoded byte whose partner has not come yet
-    // A device that trickles (a few characters every millisecond) is read at most once per
-    // pacing interval instead of at every wake-up: the reader holds one byte and then stops
-    // reading until the interval ends. A device that floods is read without a pause.
+    // A device that trickles (a few characters every millisecond) raises the receive event at
+    // most once per pacing interval instead of at every read; its bytes are still read as they
+    // come. A device that floods raises it at once.
     QTimer* pace_;
     bool paced_ = false;
 };

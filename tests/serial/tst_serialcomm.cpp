@@ -166,22 +166,26 @@ private Q_SLOTS:
         QTest::addColumn<int>("mode");
         QTest::addColumn<QByteArrayList>("chunks");
         QTest::addColumn<bool>("spin"); // the first handler writes the second chunk and spins
+        QTest::addColumn<int>("inputLen");
         QByteArray all(256, 0);
         for (int b = 0; b < 256; ++b)
             all[b] = char(b);
         const int text = SerialComm::kTextMode, binary = SerialComm::kBinaryMode;
-        QTest::newRow("text, every byte value") << text << QByteArrayList{all} << false;
-        QTest::newRow("text, odd chunks") << text << QByteArrayList{"1A\r", "D"} << false;
+        QTest::newRow("text, every byte value") << text << QByteArrayList{all} << false << 0;
+        QTest::newRow("text, odd chunks") << text << QByteArrayList{"1A\r", "D"} << false << 0;
         // The terminal doubles a received \377 to tell it from an error mark.
-        QTest::newRow("text, \\377 alone") << text << QByteArrayList{"\xff", "1\xff"} << false;
-        QTest::newRow("text, input during a handler") << text << QByteArrayList{"A", "B"} << true;
-        QTest::newRow("binary, every byte value") << binary << QByteArrayList{all} << false;
+        QTest::newRow("text, \\377 alone") << text << QByteArrayList{"\xff", "1\xff"} << false << 0;
+        QTest::newRow("text, input during a handler")
+            << text << QByteArrayList{"A", "B"} << true << 0;
+        QTest::newRow("binary, every byte value") << binary << QByteArrayList{all} << false << 0;
         QTest::newRow("binary, odd odd even")
-            << binary << QByteArrayList{"\x01\x02\x03", "\x04\x05", "\x06"} << false;
+            << binary << QByteArrayList{"\x01\x02\x03", "\x04\x05", "\x06"} << false << 0;
         QTest::newRow("binary, byte by byte")
-            << binary << QByteArrayList{"a", "b", "c", "d", "e"} << false;
+            << binary << QByteArrayList{"a", "b", "c", "d", "e"} << false << 0;
         QTest::newRow("binary, high bytes")
-            << binary << QByteArrayList{QByteArray("\xff\x00\x80", 3)} << false;
+            << binary << QByteArrayList{QByteArray("\xff\x00\x80", 3)} << false << 0;
+        // InputLen 1 still takes one whole character, a byte pair, at a time.
+        QTest::newRow("binary, InputLen 1") << binary << QByteArrayList{"abcd"} << false << 1;
     }
 
     void receive()
@@ -189,6 +193,7 @@ private Q_SLOTS:
         QFETCH(int, mode);
         QFETCH(QByteArrayList, chunks);
         QFETCH(bool, spin);
+        QFETCH(int, inputLen);
         SerialComm comm;
         Recorder r(comm);
         if (spin)
@@ -200,6 +205,7 @@ private Q_SLOTS:
                     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             };
         open(comm, mode);
+        comm.setInputLen(qint16(inputLen));
         QByteArray written = spin ? chunks.join() : QByteArray();
         for (const QByteArray& chunk : spin ? chunks.mid(0, 1) : chunks) {
             QVERIFY(pty_->write(chunk));
