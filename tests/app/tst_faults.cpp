@@ -127,7 +127,10 @@ private Q_SLOTS:
             // More comes a moment later, and the device goes before its receive event is due:
             // the hang-up discards whatever the terminal still holds, so it must have been read.
             QVERIFY(device_->write("34"));
-            QTest::qWait(5);
+            const auto taken = [&] {
+                return w_->receiver().charactersProcessed() - before + w_->Comm1.bytesWaiting();
+            };
+            (void)QTest::qWaitFor([&] { return taken() == 4; }, 5); // well before the event is due
             device_->hangUp();
             QTRY_COMPARE(failures_->count(), 1);
         }
