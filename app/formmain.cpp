@@ -256,8 +256,8 @@ void FormMain::requestFrame()
 
 void FormMain::frame()
 {
-    // A trickling line's input is read now rather than at a wake-up of its own, and this frame
-    // paints it.
+    // What a trickling device sent since its last receive event (read as it came) is handled
+    // now rather than at a wake-up of its own, and this frame paints it.
     Comm1.catchUp();
     frameTimer_.stop();
     // The views learn of the lists' changes in one batch and lay out their rows now, so that
