@@ -16,6 +16,17 @@ namespace {
     throw Error(QStringLiteral("%1 is not a line setting: %2.").arg(quoted(text), why));
 }
 
+// The parity letters of a settings text, one table for reading and writing them.
+struct ParityLetter {
+    char16_t letter;
+    QSerialPort::Parity parity;
+};
+constexpr ParityLetter kParities[] = {{u'N', QSerialPort::NoParity},
+                                      {u'E', QSerialPort::EvenParity},
+                                      {u'O', QSerialPort::OddParity},
+                                      {u'M', QSerialPort::MarkParity},
+                                      {u'S', QSerialPort::SpaceParity}};
+
 bool isDecimal(const QString& field)
 {
     if (field.isEmpty())
@@ -48,30 +59,18 @@ LineSettings parseLineSettings(const QString& text)
     s.baudRate = qint32(rate);
 
     const QString parity = fields[1].trimmed().toUpper();
-    if (parity == u"N")
-        s.parity = QSerialPort::NoParity;
-    else if (parity == u"E")
-        s.parity = QSerialPort::EvenParity;
-    else if (parity == u"O")
-        s.parity = QSerialPort::OddParity;
-    else if (parity == u"M")
-        s.parity = QSerialPort::MarkParity;
-    else if (parity == u"S")
-        s.parity = QSerialPort::SpaceParity;
-    else
+    const auto* p =
+        std::find_if(std::begin(kParities), std::end(kParities), [&](const ParityLetter& l) {
+            return parity.size() == 1 && parity[0] == l.letter;
+        });
+    if (p == std::end(kParities))
         reject(text, QStringLiteral("the parity must be N, E, O, M or S"));
+    s.parity = p->parity;
 
-    const QString data = fields[2].trimmed();
-    if (data == u"5")
-        s.dataBits = QSerialPort::Data5;
-    else if (data == u"6")
-        s.dataBits = QSerialPort::Data6;
-    else if (data == u"7")
-        s.dataBits = QSerialPort::Data7;
-    else if (data == u"8")
-        s.dataBits = QSerialPort::Data8;
-    else
+    const QString data = fields[2].trimmed(); // QSerialPort's DataBits are the numbers 5 to 8
+    if (data.size() != 1 || data[0] < u'5' || data[0] > u'8')
         reject(text, QStringLiteral("the data bits must be 5, 6, 7 or 8"));
+    s.dataBits = QSerialPort::DataBits(data[0].unicode() - u'0');
 
     const QString stop = fields[3].trimmed();
     if (stop == u"1") {
@@ -97,23 +96,9 @@ LineSettings parseLineSettings(const QString& text)
 
 QString toString(const LineSettings& s)
 {
-    QChar parity = u'N';
-    switch (s.parity) {
-    case QSerialPort::EvenParity:
-        parity = u'E';
-        break;
-    case QSerialPort::OddParity:
-        parity = u'O';
-        break;
-    case QSerialPort::MarkParity:
-        parity = u'M';
-        break;
-    case QSerialPort::SpaceParity:
-        parity = u'S';
-        break;
-    default:
-        break;
-    }
+    const auto* p = std::find_if(std::begin(kParities), std::end(kParities),
+                                 [&](const ParityLetter& l) { return l.parity == s.parity; });
+    const QChar parity = p != std::end(kParities) ? QChar(p->letter) : QChar(u'N');
     const QString stop = s.stopBits == QSerialPort::TwoStop          ? QStringLiteral("2")
                          : s.stopBits == QSerialPort::OneAndHalfStop ? QStringLiteral("1.5")
                                                                      : QStringLiteral("1");
