@@ -56,6 +56,14 @@ QString shownCopy(QStringView prefix, QStringView line)
     return out;
 }
 
+// A value line holds only digits, "?" and blanks: an exactly sized copy needs no other care.
+QString valuesCopy(QStringView prefix, QStringView line)
+{
+    QString out;
+    out.reserve(prefix.size() + line.size());
+    return out.append(prefix).append(line);
+}
+
 // The value of c as one hexadecimal digit, or -1 when it is none.
 int hexDigitValue(char16_t c)
 {
@@ -116,11 +124,11 @@ void ReceiveProcessor::walk(qsizetype n, const CharAt& charAt, qint16 termValue)
         const char16_t c = charAt(i);
         const int digit = hexDigitValue(c);
         if (digit >= 0 && digit == termValue)
-            endLine(shownCopy({}, lineText_), shownCopy({}, lineValues_));
+            endLine(shownCopy({}, lineText_), valuesCopy({}, lineValues_));
         else
             append(visibleCharacter(c), digit);
         if (lineText_.size() > kBreakLength)
-            endLine(shownCopy(kBreakMarker, lineText_), shownCopy(kBreakMarker, lineValues_));
+            endLine(shownCopy(kBreakMarker, lineText_), valuesCopy(kBreakMarker, lineValues_));
 
         if (--untilClock == 0) {
             untilClock = kClockBatch;
