@@ -1,4 +1,4 @@
-#include "asciiglyphs.h"
+#include "app/asciiglyphs.h"
 
 #include <QFontMetricsF>
 

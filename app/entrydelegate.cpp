@@ -1,4 +1,4 @@
-#include "entrydelegate.h"
+#include "app/entrydelegate.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "asciiglyphs.h"
+#include "app/asciiglyphs.h"
 
 #include <QAbstractItemDelegate>
 #include <QFont>

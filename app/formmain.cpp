@@ -1,8 +1,8 @@
-#include "formmain.h"
+#include "app/formmain.h"
 
-#include "commlog.h"
-#include "error.h"
-#include "livelabel.h"
+#include "app/livelabel.h"
+#include "errors/error.h"
+#include "log/commlog.h"
 
 #include <QCoreApplication>
 #include <QEvent>

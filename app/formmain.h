@@ -1,13 +1,13 @@
 #pragma once
 
-#include "entrydelegate.h"
-#include "eventlist.h"
-#include "eventlistmodel.h"
-#include "livetails.h"
-#include "pairedlists.h"
-#include "portcontrol.h"
-#include "receiveprocessor.h"
-#include "serialcomm.h"
+#include "app/entrydelegate.h"
+#include "monitor/eventlist.h"
+#include "monitor/eventlistmodel.h"
+#include "monitor/livetails.h"
+#include "monitor/pairedlists.h"
+#include "monitor/receiveprocessor.h"
+#include "serial/portcontrol.h"
+#include "serial/serialcomm.h"
 
 #include <QElapsedTimer>
 #include <QPointer>

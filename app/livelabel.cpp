@@ -1,4 +1,4 @@
-#include "livelabel.h"
+#include "app/livelabel.h"
 
 #include <QPainter>
 #include <QStyleOption>

@@ -1,4 +1,4 @@
-#include "formmain.h"
+#include "app/formmain.h"
 
 #include <QApplication>
 

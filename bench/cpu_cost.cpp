@@ -4,11 +4,11 @@
 // the X server's when it can be found, and memory at the start and the end.
 // Usage: cpu_cost [seconds per rate [rate...]]   (default 10 s; idle, 11520, 100000 and 1200000)
 
-#include "formmain.h"
-#include "memory.h"
-#include "ptypair.h"
-#include "traffic.h"
-#include "window.h"
+#include "app/formmain.h"
+#include "bench/memory.h"
+#include "bench/traffic.h"
+#include "bench/window.h"
+#include "tests/support/ptypair.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,11 +2,11 @@
 // the real serial component, receive processing, list views and live labels in a shown window.
 // Usage: receive_throughput [seconds]   (default 10)
 
-#include "formmain.h"
-#include "memory.h"
-#include "ptypair.h"
-#include "traffic.h"
-#include "window.h"
+#include "app/formmain.h"
+#include "bench/memory.h"
+#include "bench/traffic.h"
+#include "bench/window.h"
+#include "tests/support/ptypair.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

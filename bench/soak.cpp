@@ -3,8 +3,8 @@
 // leaks. Fails on loss, memory growth or a leak.
 // Usage: soak [seconds] [characters per second]   (defaults 600 and 1200000)
 
-#include "formmain.h"
-#include "memory.h"
+#include "app/formmain.h"
+#include "bench/memory.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,8 +3,8 @@
 // main() does.
 // Usage: startup [runs]
 
-#include "formmain.h"
-#include "memory.h"
+#include "app/formmain.h"
+#include "bench/memory.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "traffic.h"
+#include "bench/traffic.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "window.h"
+#include "bench/window.h"
 
-#include "formmain.h"
+#include "app/formmain.h"
 
 #include <QLineEdit>
 #include <QPushButton>

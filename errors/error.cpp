@@ -1,6 +1,6 @@
-#include "error.h"
+#include "errors/error.h"
 
-#include "visibletext.h"
+#include "text/visibletext.h"
 
 namespace hexline {
 

@@ -1,9 +1,9 @@
-#include "commlog.h"
+#include "log/commlog.h"
 
-#include "error.h"
-#include "eventlist.h"
-#include "pairedlists.h"
-#include "visibletext.h"
+#include "errors/error.h"
+#include "monitor/eventlist.h"
+#include "monitor/pairedlists.h"
+#include "text/visibletext.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "eventlist.h"
+#include "monitor/eventlist.h"
 
 namespace hexline {
 

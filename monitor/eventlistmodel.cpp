@@ -1,6 +1,6 @@
-#include "eventlistmodel.h"
+#include "monitor/eventlistmodel.h"
 
-#include "eventlist.h"
+#include "monitor/eventlist.h"
 
 namespace hexline {
 

@@ -1,6 +1,6 @@
-#include "pairedlists.h"
+#include "monitor/pairedlists.h"
 
-#include "eventlist.h"
+#include "monitor/eventlist.h"
 
 namespace hexline {
 

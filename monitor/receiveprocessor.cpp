@@ -1,7 +1,7 @@
-#include "receiveprocessor.h"
+#include "monitor/receiveprocessor.h"
 
-#include "livetails.h"
-#include "visibletext.h"
+#include "monitor/livetails.h"
+#include "text/visibletext.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pairedlists.h"
+#include "monitor/pairedlists.h"
 
 #include <QElapsedTimer>
 #include <QString>

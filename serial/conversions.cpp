@@ -1,6 +1,6 @@
-#include "conversions.h"
+#include "serial/conversions.h"
 
-#include "error.h"
+#include "errors/error.h"
 
 namespace hexline {
 

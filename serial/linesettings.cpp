@@ -1,6 +1,6 @@
-#include "linesettings.h"
+#include "serial/linesettings.h"
 
-#include "error.h"
+#include "errors/error.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "parmrkdecoder.h"
+#include "serial/parmrkdecoder.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
-#include "portcontrol.h"
+#include "serial/portcontrol.h"
 
-#include "conversions.h"
-#include "pairedlists.h"
-#include "receiveprocessor.h"
-#include "serialcomm.h"
+#include "monitor/pairedlists.h"
+#include "monitor/receiveprocessor.h"
+#include "serial/conversions.h"
+#include "serial/serialcomm.h"
 
 namespace hexline {
 

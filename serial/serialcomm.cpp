@@ -1,7 +1,7 @@
-#include "serialcomm.h"
+#include "serial/serialcomm.h"
 
-#include "error.h"
-#include "portmap.h"
+#include "errors/error.h"
+#include "serial/portmap.h"
 
 #include <QScopedValueRollback>
 #include <QTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "linesettings.h"
-#include "parmrkdecoder.h"
+#include "serial/linesettings.h"
+#include "serial/parmrkdecoder.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -8,7 +8,7 @@
 // the benchmarks it can write whole lines at a given rate instead. See usage() for the options.
 // On exit it prints "Sent N" with the number of characters written.
 
-#include "portmap.h"
+#include "serial/portmap.h"
 
 #include <QByteArray>
 #include <QDir>

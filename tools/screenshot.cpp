@@ -1,7 +1,7 @@
 // Makes the README's screenshot: the monitor watching the simulated device for a few seconds.
 // Usage: hexline-screenshot OUTPUT.png   (run under Xvfb, see tools/screenshot.sh)
 
-#include "formmain.h"
+#include "app/formmain.h"
 
 #include <QApplication>
 #include <QFile>

@@ -2,8 +2,8 @@
 // with its defaults, Open, characters from the device in pieces as real adapters hand them
 // over, Log into a real file.
 
-#include "testutil.h"
-#include "windowfixture.h"
+#include "tests/app/windowfixture.h"
+#include "tests/support/testutil.h"
 
 #include <QLabel>
 #include <QLineEdit>

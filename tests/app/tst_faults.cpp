@@ -2,10 +2,10 @@
 // by others, floods of input in one event, and absurd field contents. Each case checks that
 // nothing was lost and that the program goes on.
 
-#include "formmain.h"
-#include "testutil.h"
-#include "visibletext.h"
-#include "windowfixture.h"
+#include "app/formmain.h"
+#include "tests/app/windowfixture.h"
+#include "tests/support/testutil.h"
+#include "text/visibletext.h"
 
 #include <QDir>
 #include <QElapsedTimer>

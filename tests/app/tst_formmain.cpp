@@ -1,5 +1,5 @@
-#include "entrydelegate.h"
-#include "windowfixture.h"
+#include "app/entrydelegate.h"
+#include "tests/app/windowfixture.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,8 +2,8 @@
 // What every window test starts from: a pseudo-terminal attached as port 1, the window with its
 // log file in a temporary directory (never the user's own), and a spy on the failures it shows.
 
-#include "formmain.h"
-#include "ptypair.h"
+#include "app/formmain.h"
+#include "tests/support/ptypair.h"
 
 #include <QFile>
 #include <QSignalSpy>

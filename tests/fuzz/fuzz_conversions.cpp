@@ -1,7 +1,7 @@
 // The port and termination conversions accept exactly their documented forms, and what they
 // accept converts back to the same number.
-#include "conversions.h"
-#include "error.h"
+#include "errors/error.h"
+#include "serial/conversions.h"
 
 #include <QRegularExpression>
 

@@ -3,10 +3,10 @@
 // or a lone surrogate, a list at 500 entries or more keeps its count, every character is accounted
 // for, the line still open included, and a view that applies each list's batch of changes shows the
 // list.
-#include "eventlist.h"
-#include "livetails.h"
-#include "pairedlists.h"
-#include "receiveprocessor.h"
+#include "monitor/eventlist.h"
+#include "monitor/livetails.h"
+#include "monitor/pairedlists.h"
+#include "monitor/receiveprocessor.h"
 
 #include <QByteArray>
 

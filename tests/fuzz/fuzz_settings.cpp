@@ -1,7 +1,7 @@
 // Any text given as line settings is either refused with an Error or parsed into settings that
 // read back as themselves.
-#include "error.h"
-#include "linesettings.h"
+#include "errors/error.h"
+#include "serial/linesettings.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
-#include "commlog.h"
-#include "eventlist.h"
-#include "pairedlists.h"
-#include "testutil.h"
+#include "log/commlog.h"
+#include "monitor/eventlist.h"
+#include "monitor/pairedlists.h"
+#include "tests/support/testutil.h"
 
 #include <QDir>
 #include <QProcess>

@@ -1,7 +1,7 @@
-#include "eventlist.h"
-#include "eventlistmodel.h"
-#include "pairedlists.h"
-#include "testutil.h"
+#include "monitor/eventlist.h"
+#include "monitor/eventlistmodel.h"
+#include "monitor/pairedlists.h"
+#include "tests/support/testutil.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>

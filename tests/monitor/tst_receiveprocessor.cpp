@@ -1,7 +1,7 @@
-#include "eventlist.h"
-#include "livetails.h"
-#include "receiveprocessor.h"
-#include "testutil.h"
+#include "monitor/eventlist.h"
+#include "monitor/livetails.h"
+#include "monitor/receiveprocessor.h"
+#include "tests/support/testutil.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -1,5 +1,5 @@
-#include "conversions.h"
-#include "testutil.h"
+#include "serial/conversions.h"
+#include "tests/support/testutil.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
-#include "linesettings.h"
-#include "testutil.h"
+#include "serial/linesettings.h"
+#include "tests/support/testutil.h"
 
 #include <QTest>
 

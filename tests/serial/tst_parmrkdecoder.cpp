@@ -1,5 +1,5 @@
 // The decoder of a terminal's error marks, over streams cut into reads at every place.
-#include "parmrkdecoder.h"
+#include "serial/parmrkdecoder.h"
 
 #include <QTest>
 

@@ -1,13 +1,13 @@
 // Open and Close with real lists and component, against pseudo-terminals attached through the
 // port directory.
-#include "eventlist.h"
-#include "livetails.h"
-#include "pairedlists.h"
-#include "portcontrol.h"
-#include "ptypair.h"
-#include "receiveprocessor.h"
-#include "serialcomm.h"
-#include "testutil.h"
+#include "monitor/eventlist.h"
+#include "monitor/livetails.h"
+#include "monitor/pairedlists.h"
+#include "monitor/receiveprocessor.h"
+#include "serial/portcontrol.h"
+#include "serial/serialcomm.h"
+#include "tests/support/ptypair.h"
+#include "tests/support/testutil.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 // The serial component against real pseudo-terminals attached through the port directory.
-#include "portmap.h"
-#include "ptypair.h"
-#include "serialcomm.h"
-#include "testutil.h"
+#include "serial/portmap.h"
+#include "serial/serialcomm.h"
+#include "tests/support/ptypair.h"
+#include "tests/support/testutil.h"
 
 #include <QCoreApplication>
 #include <QDir>

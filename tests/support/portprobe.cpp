@@ -6,8 +6,8 @@
 //   portprobe lock PATH    opens the device as terminal programs do (flock, TIOCEXCL), prints
 //                          "holding", keeps it until its input ends
 
-#include "error.h"
-#include "serialcomm.h"
+#include "errors/error.h"
+#include "serial/serialcomm.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "ptypair.h"
+#include "tests/support/ptypair.h"
 
-#include "portmap.h"
+#include "serial/portmap.h"
 
 #include <QDir>
 #include <QFile>

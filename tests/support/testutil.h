@@ -1,8 +1,8 @@
 #pragma once
 // Small helpers that many tests share.
 
-#include "error.h"
-#include "eventlist.h"
+#include "errors/error.h"
+#include "monitor/eventlist.h"
 
 #include <QFile>
 #include <QStringList>

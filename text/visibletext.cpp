@@ -1,4 +1,4 @@
-#include "visibletext.h"
+#include "text/visibletext.h"
 
 namespace hexline {
 
