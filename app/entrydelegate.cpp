@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QPainter>
 #include <QStyle>
-#include <QStyleOptionFocusRect>
 #include <QStyleOptionViewItem>
 
 namespace hexline {
@@ -55,12 +54,16 @@ const EntryDelegate::Laid& EntryDelegate::laidOut(const QString& text, const QFo
 void EntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const
 {
-    const bool selected = option.state & QStyle::State_Selected;
+    // The style draws the item without text, as for any view; the text is drawn here. The model
+    // has nothing but text, so the view's option needs no filling in from it.
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &option, painter, widget);
+
     const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
                                        : (option.state & QStyle::State_Active) ? QPalette::Active
                                                                                : QPalette::Inactive;
-    if (selected)
-        painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+    const bool selected = option.state & QStyle::State_Selected;
     painter->setPen(
         option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
     painter->setFont(option.font);
@@ -72,15 +75,6 @@ void EntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               laid.glyphs);
     else
         painter->drawStaticText(option.rect.left() + kMargin, top, laid.text);
-    if (option.state & QStyle::State_HasFocus) {
-        QStyleOptionFocusRect focus;
-        focus.QStyleOption::operator=(option);
-        focus.backgroundColor =
-            option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
-        const QWidget* widget = option.widget;
-        QStyle* style = widget ? widget->style() : QApplication::style();
-        style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
-    }
 }
 
 QSize EntryDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const

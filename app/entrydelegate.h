@@ -2,21 +2,22 @@
 
 #include "app/asciiglyphs.h"
 
-#include <QAbstractItemDelegate>
 #include <QFont>
 #include <QGlyphRun>
 #include <QHash>
 #include <QStaticText>
+#include <QStyledItemDelegate>
 
 namespace hexline {
 
-// Draws a list entry as one line of plain text, elided at the right edge. An entry never changes,
-// so its laid-out text is kept and reused while it is on screen: a frame that moves every row down
-// lays out only the rows that are new.
-class EntryDelegate : public QAbstractItemDelegate {
+// Draws a list entry as one line of plain text, elided at the right edge; the style draws the
+// item itself (background, selection, focus). An entry never changes, so its laid-out text is
+// kept and reused while it is on screen: a frame that moves every row down lays out only the rows
+// that are new.
+class EntryDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
-    using QAbstractItemDelegate::QAbstractItemDelegate;
+    using QStyledItemDelegate::QStyledItemDelegate;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;

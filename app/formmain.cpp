@@ -9,16 +9,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPushButton>
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 
 namespace hexline {
 
 namespace {
+
+// Every failure goes to standard error as one full line, "hexline: ...", as well as to the box.
+Q_LOGGING_CATEGORY(failures, "hexline", QtWarningMsg)
 
 // Positions and sizes are designed in twips; 15 twips make one pixel at 96 dots per inch.
 QRect twips(int left, int top, int width, int height)
@@ -118,50 +121,48 @@ FormMain::FormMain(QWidget* parent)
     setWindowTitle(QStringLiteral("Form1"));
     setFixedSize(16350 / 15, 7680 / 15);
 
-    txtEND = field(this, "txtEND", QStringLiteral("0D"), twips(5220, 30, 405, 285));
-    List1 = list(this, "List1", &textModel_, &textDelegate_, twips(60, 750, 8055, 6105));
-    Command2 = button(this, "Command2", QStringLiteral("Open"), twips(1230, 60, 735, 315));
-    Command3 = button(this, "Command3", QStringLiteral("Close"), twips(1230, 420, 735, 315));
-    txtPORT = field(this, "txtPORT", QStringLiteral("1"), twips(570, 60, 465, 285));
-    txtMODE = field(this, "txtMODE", QStringLiteral("t"), twips(570, 360, 465, 285));
-    Label1[0] = label(this, "Label1", QStringLiteral("Port"), twips(90, 120, 465, 225));
-    Label1[1] = label(this, "Label1", QStringLiteral("Mode"), twips(90, 390, 465, 225));
-    Label1[0]->setProperty("index", 0);
-    Label1[1]->setProperty("index", 1);
-    Label1[1]->setToolTip(QStringLiteral("(t)ext mode , (b)inary mode"));
-    Label2 = liveLabel(this, "Label2", twips(90, 6960, 8025, 525));
-    Command4 = button(this, "Command4", QStringLiteral("Log"), twips(6480, 270, 675, 315));
-    Label3 = liveLabel(this, "Label3", twips(8220, 6960, 8025, 525));
-    txtSETUP = field(this, "txtSETUP", QStringLiteral("9600,N,8,1"), twips(2250, 30, 2415, 285));
-    List2 = list(this, "List2", &valueModel_, &valueDelegate_, twips(8190, 750, 8055, 6105));
+    // Created in the order of their tab index, which the tab order below follows too.
+    terminationEdit_ = field(this, "txtEND", QStringLiteral("0D"), twips(5220, 30, 405, 285));
+    textView_ = list(this, "List1", &textModel_, &textDelegate_, twips(60, 750, 8055, 6105));
+    openButton_ = button(this, "Command2", QStringLiteral("Open"), twips(1230, 60, 735, 315));
+    closeButton_ = button(this, "Command3", QStringLiteral("Close"), twips(1230, 420, 735, 315));
+    portEdit_ = field(this, "txtPORT", QStringLiteral("1"), twips(570, 60, 465, 285));
+    modeEdit_ = field(this, "txtMODE", QStringLiteral("t"), twips(570, 360, 465, 285));
+    QLabel* portCaption = label(this, "Label1", QStringLiteral("Port"), twips(90, 120, 465, 225));
+    QLabel* modeCaption = label(this, "Label1", QStringLiteral("Mode"), twips(90, 390, 465, 225));
+    portCaption->setProperty("index", 0);
+    modeCaption->setProperty("index", 1);
+    modeCaption->setToolTip(QStringLiteral("(t)ext mode , (b)inary mode"));
+    textTail_ = liveLabel(this, "Label2", twips(90, 6960, 8025, 525));
+    logButton_ = button(this, "Command4", QStringLiteral("Log"), twips(6480, 270, 675, 315));
+    valueTail_ = liveLabel(this, "Label3", twips(8220, 6960, 8025, 525));
+    setupEdit_ = field(this, "txtSETUP", QStringLiteral("9600,N,8,1"), twips(2250, 30, 2415, 285));
+    valueView_ = list(this, "List2", &valueModel_, &valueDelegate_, twips(8190, 750, 8055, 6105));
 
-    Command3->setEnabled(false);
+    closeButton_->setEnabled(false);
 
     // Screen readers tell the fields and lists apart by these names; the window shows no captions
     // for the settings and termination fields.
-    txtPORT->setAccessibleName(QStringLiteral("Port"));
-    txtMODE->setAccessibleName(QStringLiteral("Mode"));
-    txtSETUP->setAccessibleName(QStringLiteral("Line settings"));
-    txtEND->setAccessibleName(QStringLiteral("Termination"));
-    List1->setAccessibleName(QStringLiteral("Received text"));
-    List2->setAccessibleName(QStringLiteral("Received values"));
-    Label2->setAccessibleName(QStringLiteral("Current text line"));
-    Label3->setAccessibleName(QStringLiteral("Current value line"));
+    portEdit_->setAccessibleName(QStringLiteral("Port"));
+    modeEdit_->setAccessibleName(QStringLiteral("Mode"));
+    setupEdit_->setAccessibleName(QStringLiteral("Line settings"));
+    terminationEdit_->setAccessibleName(QStringLiteral("Termination"));
+    textView_->setAccessibleName(QStringLiteral("Received text"));
+    valueView_->setAccessibleName(QStringLiteral("Received values"));
+    textTail_->setAccessibleName(QStringLiteral("Current text line"));
+    valueTail_->setAccessibleName(QStringLiteral("Current value line"));
 
-    QWidget* order[] = {txtEND,  List1,    Command2, Command3, txtPORT,
-                        txtMODE, Command4, txtSETUP, List2};
+    QWidget* order[] = {terminationEdit_, textView_,  openButton_, closeButton_, portEdit_,
+                        modeEdit_,        logButton_, setupEdit_,  valueView_};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
-    setTabOrder(List2, txtEND);
-    txtEND->setFocus();
+    setTabOrder(valueView_, terminationEdit_);
+    terminationEdit_->setFocus();
 
-    connect(Command2, &QPushButton::clicked, this, &FormMain::Command2_Click);
-    connect(Command3, &QPushButton::clicked, this, &FormMain::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &FormMain::Command4_Click);
-    connect(&Comm1, &SerialComm::OnComm, this, &FormMain::Comm1_OnComm);
-    connect(&Comm1, &SerialComm::deviceFailed, this, [this](const QString& message) {
-        showFailure(QStringLiteral("Port failed"), message, message);
-    });
+    connect(openButton_, &QPushButton::clicked, this, &FormMain::openClicked);
+    connect(closeButton_, &QPushButton::clicked, this, &FormMain::closeClicked);
+    connect(logButton_, &QPushButton::clicked, this, &FormMain::logClicked);
+    connect(&serial_, &SerialComm::commEvent, this, &FormMain::serialEvent);
 
     frameTimer_.setSingleShot(true);
     frameTimer_.setTimerType(Qt::PreciseTimer);
@@ -175,56 +176,61 @@ FormMain::~FormMain() = default;
 
 QString FormMain::portText() const
 {
-    return txtPORT->text();
+    return portEdit_->text();
 }
 QString FormMain::setupText() const
 {
-    return txtSETUP->text();
+    return setupEdit_->text();
 }
 QString FormMain::modeText() const
 {
-    return txtMODE->text();
+    return modeEdit_->text();
 }
-QString FormMain::endText() const
+QString FormMain::terminationText() const
 {
-    return txtEND->text();
+    return terminationEdit_->text();
 }
 void FormMain::setOpenEnabled(bool enabled)
 {
-    Command2->setEnabled(enabled);
+    openButton_->setEnabled(enabled);
 }
 void FormMain::setCloseEnabled(bool enabled)
 {
-    Command3->setEnabled(enabled);
+    closeButton_->setEnabled(enabled);
 }
 
-void FormMain::Command2_Click()
+void FormMain::openClicked()
 {
-    run("Open", [this] { openPort(*this, Comm1, lists(), receiver_, TermValue); });
+    run("Open", [this] { openPort(*this, serial_, lists(), receiver_, termValue_); });
 }
 
-void FormMain::Command3_Click()
+void FormMain::closeClicked()
 {
-    run("Close", [this] { closePort(*this, Comm1, lists()); });
+    run("Close", [this] { closePort(*this, serial_, lists()); });
 }
 
-void FormMain::Command4_Click()
+void FormMain::logClicked()
 {
-    run("Log", [this] { appendLog(logPath_, txtMODE->text(), txtEND->text(), lists()); });
+    run("Log", [this] { appendLog(logPath_, modeText(), terminationText(), lists()); });
 }
 
-void FormMain::Comm1_OnComm()
+void FormMain::serialEvent(CommEvent event)
 {
-    // Only a receive event has work to do here: a failed device is reported through deviceFailed.
-    if (Comm1.CommEvent() != SerialComm::kReceiveEvent)
-        return;
-    run("Receive", [this] { receiver_.process(Comm1.Input(), TermValue); });
+    switch (event) {
+    case CommEvent::Receive:
+        run("Receive", [this] { receiver_.process(serial_.readInput(), termValue_); });
+        break;
+    case CommEvent::DeviceError:
+        showFailure(QStringLiteral("Port failed"), serial_.failureMessage(),
+                    serial_.failureMessage());
+        break;
+    }
 }
 
 void FormMain::showTails(const QString& textTail, const QString& valueTail)
 {
-    Label2->setText(textTail);
-    Label3->setText(valueTail);
+    textTail_->setText(textTail);
+    valueTail_->setText(valueTail);
     // Inside a long receive event the event loop does not run: the labels are painted from here
     // when a frame is due, so that they stay live.
     if (!sincePaint_.isValid() || sincePaint_.elapsed() >= ReceiveProcessor::kRepaintIntervalMs)
@@ -258,12 +264,12 @@ void FormMain::frame()
 {
     // What a trickling device sent since its last receive event (read as it came) is handled
     // now rather than at a wake-up of its own, and this frame paints it.
-    Comm1.catchUp();
+    serial_.catchUp();
     frameTimer_.stop();
     // The views learn of the lists' changes in one batch and lay out their rows now, so that
     // this frame paints them.
-    const std::pair<EventListModel*, QListView*> lists[] = {{&textModel_, List1},
-                                                            {&valueModel_, List2}};
+    const std::pair<EventListModel*, QListView*> lists[] = {{&textModel_, textView_},
+                                                            {&valueModel_, valueView_}};
     for (auto [model, view] : lists)
         if (model->sync())
             view->doItemsLayout();
@@ -294,8 +300,7 @@ void FormMain::run(const char* operation, const std::function<void()>& handler)
 
 void FormMain::showFailure(const QString& title, const QString& message, const QString& brief)
 {
-    std::fprintf(stderr, "hexline: %s\n", message.toLocal8Bit().constData());
-    std::fflush(stderr);
+    qCWarning(failures).noquote() << message;
     // One box at a time: a new failure takes over the box that is still shown. Non-blocking: no
     // nested event loop, so no receive event runs in the middle of a handler.
     if (!failureBox_) {

@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <array>
 #include <functional>
 
 class QLabel;
@@ -25,11 +24,17 @@ class QPushButton;
 
 namespace hexline {
 
-// The one window, frmMAIN: the fields, buttons, lists and labels at their design places, the
-// serial component Comm1 and TermValue. It routes four events (Open, Close, Log and the
-// communication event) and is the one place where a failure is caught and shown.
+// The one window: the fields, buttons, lists and labels at their design places, the serial
+// component and the termination value. It routes four events (Open, Close, Log and the serial
+// component's communication event) and is the one place where a failure is caught and shown.
 // The lists' contents and the labels' captions are exact whenever a handler returns; the screen
 // catches up with them once per frame, so that a busy line costs what the screen can show.
+//
+// Each widget's object name is its name in the window's design, for UI automation and for
+// comparing with the design: frmMAIN (the window), txtPORT, txtSETUP, txtMODE, txtEND (port,
+// line settings, input mode, termination), Command2, Command3, Command4 (Open, Close, Log),
+// List1, List2 (text list, value list), Label1 with property index 0 and 1 (the Port and Mode
+// captions), Label2, Label3 (the live tails of the text line and the value line).
 class FormMain : public QWidget, private LiveTails, private PortControls {
     Q_OBJECT
 public:
@@ -40,25 +45,10 @@ public:
     void setLogPath(const QString& path) { logPath_ = path; }
     const QString& logPath() const { return logPath_; }
 
-    QLineEdit* txtEND;
-    QListView* List1;
-    QPushButton* Command2;
-    QPushButton* Command3;
-    QLineEdit* txtPORT;
-    QLineEdit* txtMODE;
-    std::array<QLabel*, 2> Label1;
-    QLabel* Label2;
-    QPushButton* Command4;
-    QLabel* Label3;
-    QLineEdit* txtSETUP;
-    QListView* List2;
-
-    SerialComm Comm1;
-    qint16 TermValue = 0;
-
+    SerialComm& serial() { return serial_; }
+    qint16 termValue() const { return termValue_; }
     EventList& textList() { return textList_; }
     EventList& valueList() { return valueList_; }
-    PairedLists lists() { return {textList_, valueList_}; }
     const ReceiveProcessor& receiver() const { return receiver_; }
 
 Q_SIGNALS:
@@ -66,15 +56,16 @@ Q_SIGNALS:
     void failureShown(const QString& message);
 
 private:
-    void Command2_Click();
-    void Command3_Click();
-    void Command4_Click();
-    void Comm1_OnComm();
+    void openClicked();
+    void closeClicked();
+    void logClicked();
+    void serialEvent(CommEvent event);
+    PairedLists lists() { return {textList_, valueList_}; }
     void showTails(const QString& textTail, const QString& valueTail) override;
     QString portText() const override;
     QString setupText() const override;
     QString modeText() const override;
-    QString endText() const override;
+    QString terminationText() const override;
     void setOpenEnabled(bool enabled) override;
     void setCloseEnabled(bool enabled) override;
     bool event(QEvent* e) override;
@@ -83,6 +74,20 @@ private:
     void run(const char* operation, const std::function<void()>& handler);
     void showFailure(const QString& title, const QString& message, const QString& brief);
 
+    QLineEdit* terminationEdit_;
+    QListView* textView_;
+    QPushButton* openButton_;
+    QPushButton* closeButton_;
+    QLineEdit* portEdit_;
+    QLineEdit* modeEdit_;
+    QLabel* textTail_;
+    QPushButton* logButton_;
+    QLabel* valueTail_;
+    QLineEdit* setupEdit_;
+    QListView* valueView_;
+
+    SerialComm serial_;
+    qint16 termValue_ = 0;
     EventList textList_;
     EventList valueList_;
     EventListModel textModel_;

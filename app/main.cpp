@@ -5,7 +5,7 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    hexline::FormMain frmMAIN;
-    frmMAIN.show();
+    hexline::FormMain window;
+    window.show();
     return app.exec();
 }

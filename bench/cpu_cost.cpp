@@ -84,8 +84,10 @@ int main(int argc, char* argv[])
         return 1;
 
     PaintCounter listPaints, labelPaints;
-    window.List1->viewport()->installEventFilter(&listPaints);
-    window.Label2->installEventFilter(&labelPaints);
+    window.findChild<QListView*>(QStringLiteral("List1"))
+        ->viewport()
+        ->installEventFilter(&listPaints);
+    window.findChild<QLabel*>(QStringLiteral("Label2"))->installEventFilter(&labelPaints);
 
     // The writer writes what is due every millisecond, on an absolute schedule.
     const QByteArray traffic = bench::makeTraffic(std::size_t(16) << 20);

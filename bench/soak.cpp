@@ -52,10 +52,12 @@ int main(int argc, char* argv[])
         return 1;
     }
     const QByteArray portLine = sim.readLine().trimmed();
-    window.txtPORT->setText(QString::fromLatin1(portLine.mid(5)));
-    window.txtSETUP->setText(QStringLiteral("12000000,N,8,1"));
-    window.Command2->click();
-    if (!window.Comm1.PortOpen()) {
+    window.findChild<QLineEdit*>(QStringLiteral("txtPORT"))
+        ->setText(QString::fromLatin1(portLine.mid(5)));
+    window.findChild<QLineEdit*>(QStringLiteral("txtSETUP"))
+        ->setText(QStringLiteral("12000000,N,8,1"));
+    window.findChild<QPushButton*>(QStringLiteral("Command2"))->click();
+    if (!window.serial().isOpen()) {
         std::fprintf(stderr, "soak: the port did not open\n");
         return 1;
     }

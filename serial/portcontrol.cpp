@@ -16,33 +16,33 @@ QString portEntry(qint16 port, QLatin1StringView what)
 
 } // namespace
 
-void openPort(PortControls& c, SerialComm& Comm1, PairedLists lists, ReceiveProcessor& receiver,
-              qint16& TermValue)
+void openPort(PortControls& c, SerialComm& serial, PairedLists lists, ReceiveProcessor& receiver,
+              qint16& termValue)
 {
-    Comm1.setInputMode(SerialComm::kBinaryMode);
-    if (c.modeText() == u"t")
-        Comm1.setInputMode(SerialComm::kTextMode);
-    Comm1.setRThreshold(1);
-    Comm1.setInputLen(0);
-    Comm1.setSettings(c.setupText());
+    serial.setInputMode(SerialComm::InputMode::Binary);
+    if (c.modeText() == u"t") // exactly: "T" or "text" mean binary
+        serial.setInputMode(SerialComm::InputMode::Text);
+    serial.setReceiveThreshold(1);
+    serial.setInputLength(0);
+    serial.setSettings(c.setupText());
     // Each field is read and converted once; the entries show the same texts and numbers.
     const qint16 port = portNumberFromText(c.portText());
-    Comm1.setCommPort(port);
-    const QString endText = c.endText();
-    TermValue = terminationFromText(endText);
+    serial.setPortNumber(port);
+    const QString termination = c.terminationText();
+    termValue = terminationFromText(termination);
     lists.insertPlain(QStringLiteral("Termination block set to :&H%1 (%2)")
-                          .arg(endText, QString::number(TermValue)));
-    Comm1.setPortOpen(true);
+                          .arg(termination, QString::number(termValue)));
+    serial.setOpen(true);
     receiver.startLines();
     c.setOpenEnabled(false);
     c.setCloseEnabled(true);
     lists.insertPlain(portEntry(port, QLatin1StringView("open")));
 }
 
-void closePort(PortControls& c, SerialComm& Comm1, PairedLists lists)
+void closePort(PortControls& c, SerialComm& serial, PairedLists lists)
 {
-    if (Comm1.PortOpen())
-        Comm1.setPortOpen(false);
+    if (serial.isOpen())
+        serial.setOpen(false);
     c.setOpenEnabled(true);
     c.setCloseEnabled(false);
     lists.insertPlain(portEntry(portNumberFromText(c.portText()), QLatin1StringView("close")));

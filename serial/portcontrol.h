@@ -14,21 +14,21 @@ struct PairedLists;
 class PortControls {
 public:
     virtual ~PortControls() = default;
-    virtual QString portText() const = 0;           // txtPORT
-    virtual QString setupText() const = 0;          // txtSETUP
-    virtual QString modeText() const = 0;           // txtMODE
-    virtual QString endText() const = 0;            // txtEND
-    virtual void setOpenEnabled(bool enabled) = 0;  // Command2
-    virtual void setCloseEnabled(bool enabled) = 0; // Command3
+    virtual QString portText() const = 0;        // port number, decimal
+    virtual QString setupText() const = 0;       // line settings
+    virtual QString modeText() const = 0;        // input mode letter
+    virtual QString terminationText() const = 0; // termination value, hexadecimal digits
+    virtual void setOpenEnabled(bool enabled) = 0;
+    virtual void setCloseEnabled(bool enabled) = 0;
 };
 
-// Open: configures Comm1 from the fields, sets TermValue, writes the termination entry, opens
-// the port (the receiver starts with empty lines), swaps the buttons and writes the open entry.
-// A failing step throws Error; the steps before it stay done.
-void openPort(PortControls& controls, SerialComm& Comm1, PairedLists lists,
-              ReceiveProcessor& receiver, qint16& TermValue);
+// Open: configures the serial component from the fields, sets the termination value, writes the
+// termination entry, opens the port (the receiver starts with empty lines), swaps the buttons and
+// writes the open entry. A failing step throws Error; the steps before it stay done.
+void openPort(PortControls& controls, SerialComm& serial, PairedLists lists,
+              ReceiveProcessor& receiver, qint16& termValue);
 
 // Close: closes the port if it is open, swaps the buttons back and writes the close entry.
-void closePort(PortControls& controls, SerialComm& Comm1, PairedLists lists);
+void closePort(PortControls& controls, SerialComm& serial, PairedLists lists);
 
 } // namespace hexline

@@ -31,8 +31,9 @@ int main(int argc, char* argv[])
                                                  QStringLiteral("--seed"), QStringLiteral("7")});
     if (!sim.waitForReadyRead(5000))
         return 1;
-    window.txtPORT->setText(QString::fromLatin1(sim.readLine().trimmed().mid(5)));
-    window.Command2->click();
+    window.findChild<QLineEdit*>(QStringLiteral("txtPORT"))
+        ->setText(QString::fromLatin1(sim.readLine().trimmed().mid(5)));
+    window.findChild<QPushButton*>(QStringLiteral("Command2"))->click();
     QTimer::singleShot(4000, [&] {
         const bool saved = window.grab().save(QString::fromLocal8Bit(argv[1]));
         sim.terminate();

@@ -42,10 +42,10 @@ class TstEndToEnd : public QObject, test::WindowFixture {
         if (!device_->write(piece))
             return false;
         written_ += piece.size();
-        const int unit = w_->Comm1.InputMode() == SerialComm::kBinaryMode ? 2 : 1;
+        const int unit = w_->serial().inputMode() == SerialComm::InputMode::Binary ? 2 : 1;
         return QTest::qWaitFor([&] {
             return w_->receiver().charactersProcessed() == written_ / unit &&
-                   w_->Comm1.bytesWaiting() == written_ % unit;
+                   w_->serial().bytesWaiting() == written_ % unit;
         });
     }
 
@@ -63,30 +63,30 @@ private Q_SLOTS:
 
     void oneLineOpenReceiveLog()
     {
-        QTest::mouseClick(w_->Command2, Qt::LeftButton);
-        QVERIFY(w_->Comm1.PortOpen());
+        QTest::mouseClick(openButton(), Qt::LeftButton);
+        QVERIFY(w_->serial().isOpen());
         QVERIFY(writePiece("1A"));
-        QCOMPARE(w_->Label2->text() + w_->Label3->text(), u"1A1 10 "_s);
+        QCOMPARE(textTail()->text() + valueTail()->text(), u"1A1 10 "_s);
         QCOMPARE(w_->textList().count(), 2); // the line is still open
         QVERIFY(writePiece("D"));
         QCOMPARE(w_->textList().count(), 3);
-        QCOMPARE(w_->Label2->text() + w_->Label3->text(), u"1A1 10 "_s);
+        QCOMPARE(textTail()->text() + valueTail()->text(), u"1A1 10 "_s);
         // The views catch up with the lists at the next frame.
-        QTRY_COMPARE(shown(w_->List1) + shown(w_->List2),
+        QTRY_COMPARE(shown(textView()) + shown(valueView()),
                      test::entries(w_->textList()) + test::entries(w_->valueList()));
 
-        QTest::mouseClick(w_->Command4, Qt::LeftButton);
+        QTest::mouseClick(logButton(), Qt::LeftButton);
         QCOMPARE(test::readFile(w_->logPath()),
                  test::readFile(QStringLiteral(GOLDEN_DIR "/example.txt")));
         // Log leaves the port, the buttons and the live labels alone; later lines land in the
         // emptied lists.
         QCOMPARE(w_->textList().count() + w_->valueList().count(), 0);
-        QVERIFY(w_->Comm1.PortOpen() && !w_->Command2->isEnabled() && w_->Command3->isEnabled());
-        QCOMPARE(w_->Label2->text(), u"1A"_s);
+        QVERIFY(w_->serial().isOpen() && !openButton()->isEnabled() && closeButton()->isEnabled());
+        QCOMPARE(textTail()->text(), u"1A"_s);
         QVERIFY(writePiece("FD"));
         QCOMPARE(w_->textList().count(), 1);
         QCOMPARE(w_->valueList().entryAt(0), u"15 "_s);
-        QTRY_COMPARE(shown(w_->List1) + shown(w_->List2), (QStringList{u"F"_s, u"15 "_s}));
+        QTRY_COMPARE(shown(textView()) + shown(valueView()), (QStringList{u"F"_s, u"15 "_s}));
     }
 
     // A line reaches the lists whole however the device cuts it into reads.
@@ -123,14 +123,14 @@ private Q_SLOTS:
     {
         QFETCH(QString, mode);
         QFETCH(QByteArrayList, pieces);
-        w_->txtMODE->setText(mode);
-        w_->Command2->click();
-        QVERIFY(w_->Comm1.PortOpen());
+        modeEdit()->setText(mode);
+        openButton()->click();
+        QVERIFY(w_->serial().isOpen());
         for (const QByteArray& piece : pieces) {
             if (piece.isEmpty()) {
-                w_->Command3->click();
-                w_->Command2->click();
-                QVERIFY(w_->Comm1.PortOpen());
+                closeButton()->click();
+                openButton()->click();
+                QVERIFY(w_->serial().isOpen());
             } else {
                 QVERIFY(writePiece(piece));
             }

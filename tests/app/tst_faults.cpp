@@ -68,8 +68,8 @@ class TstFaults : public QObject, test::WindowFixture {
 
     bool open()
     {
-        w_->Command2->click();
-        return w_->Comm1.PortOpen();
+        openButton()->click();
+        return w_->serial().isOpen();
     }
 
     static bool canRunAsNobody()
@@ -113,7 +113,7 @@ private Q_SLOTS:
         if (duringLongEvent) {
             // The device goes away while the handler is still walking a million characters.
             const QByteArray flood = lines(4000000);
-            w_->Comm1.feedReceived(flood);
+            w_->serial().feedReceived(flood);
             sent = flood.size();
             std::thread unplug([this] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -123,12 +123,12 @@ private Q_SLOTS:
             unplug.join();
         } else {
             QVERIFY(device_->write("12"));
-            QTRY_COMPARE(w_->Label2->text(), u"12"_s);
+            QTRY_COMPARE(textTail()->text(), u"12"_s);
             // More comes a moment later, and the device goes before its receive event is due:
             // the hang-up discards whatever the terminal still holds, so it must have been read.
             QVERIFY(device_->write("34"));
             const auto taken = [&] {
-                return w_->receiver().charactersProcessed() - before + w_->Comm1.bytesWaiting();
+                return w_->receiver().charactersProcessed() - before + w_->serial().bytesWaiting();
             };
             (void)QTest::qWaitFor([&] { return taken() == 4; }, 5); // well before the event is due
             device_->hangUp();
@@ -136,7 +136,7 @@ private Q_SLOTS:
         }
         // Everything that arrived was processed, the port is closed, and the failure said once.
         QCOMPARE(w_->receiver().charactersProcessed() - before, sent);
-        QVERIFY(!w_->Comm1.PortOpen());
+        QVERIFY(!w_->serial().isOpen());
         QVERIFY2(
             failure(0).contains(u"failed and was closed: the device was removed or hung up."_s) &&
                 failure(0).contains(u"Close"_s),
@@ -144,13 +144,13 @@ private Q_SLOTS:
         QCOMPARE(w_->findChild<QMessageBox*>()->windowTitle(), u"Port failed"_s);
         QTest::qWait(100);
         QCOMPARE(failures_->count(), 1);
-        QVERIFY(!w_->Command2->isEnabled() && w_->Command3->isEnabled()); // the buttons stay
+        QVERIFY(!openButton()->isEnabled() && closeButton()->isEnabled()); // the buttons stay
 
         // Close finds the port closed and swaps the buttons; Open works again once the device is
         // back.
-        w_->Command3->click();
+        closeButton()->click();
         QCOMPARE(w_->textList().entryAt(0), u"COMM 1 close."_s);
-        QVERIFY(w_->Command2->isEnabled() && !w_->Command3->isEnabled());
+        QVERIFY(openButton()->isEnabled() && !closeButton()->isEnabled());
         device_ = std::make_unique<test::Pty>();
         QVERIFY(ports_.attach(1, device_->slavePath()) && open());
         QVERIFY(device_->write("5AD"));
@@ -161,20 +161,20 @@ private Q_SLOTS:
     void millionCharactersInOneEvent()
     {
         QVERIFY(open());
-        PaintClock paints(w_->Label2);
-        QSignalSpy events(&w_->Comm1, &SerialComm::OnComm);
+        PaintClock paints(textTail());
+        QSignalSpy events(&w_->serial(), &SerialComm::commEvent);
         qint64 end = -1; // when the handler returned
-        connect(&w_->Comm1, &SerialComm::OnComm, this, [&] { end = paints.clock.elapsed(); });
+        connect(&w_->serial(), &SerialComm::commEvent, this, [&] { end = paints.clock.elapsed(); });
         // Long enough to take many frames, however fast the walk; lines of 17 characters, so that
         // the captions differ from one look at the clock to the next.
         const QByteArray flood = QByteArray("0123456789ABCEF1D").repeated(500000) + "123";
-        w_->Comm1.feedReceived(flood);
+        w_->serial().feedReceived(flood);
         const qint64 start = paints.clock.elapsed();
         QTRY_VERIFY_WITH_TIMEOUT(w_->receiver().charactersProcessed() == flood.size(), 30000);
         QCOMPARE(events.count(), 1);
         QCOMPARE(w_->textList().count(), 500);
         QCOMPARE(w_->textList().entryAt(0), u"0123456789ABCEF1"_s);
-        QCOMPARE(w_->Label2->text() + w_->Label3->text(), u"1231 2 3 "_s);
+        QCOMPARE(textTail()->text() + valueTail()->text(), u"1231 2 3 "_s);
         // The labels stayed live: no gap of more than 100 ms between their repaints, from the start
         // of the event to its end.
         QList<qint64> t = paints.times;
@@ -264,7 +264,7 @@ private Q_SLOTS:
         };
         QVERIFY(open());
         QCOMPARE(tryOthers(), (QStringList{QString::fromLocal8Bit(std::strerror(EBUSY)), u"9"_s}));
-        w_->Command3->click();
+        closeButton()->click();
         QCOMPARE(tryOthers(), (QStringList{u"opened"_s, u"0"_s}));
     }
 
@@ -310,8 +310,8 @@ private Q_SLOTS:
             }
         }
         if (opened)
-            w_->Command3->click();
-        w_->Command4->click();
+            closeButton()->click();
+        logButton()->click();
         // Each failure is one readable line, none of Log; Log wrote and emptied the lists.
         for (int i = 0; i < failures_->count(); ++i)
             QVERIFY2(!failure(i).contains(u'\n') && !failure(i).contains(u'\r') &&
@@ -321,8 +321,8 @@ private Q_SLOTS:
         const QList<QByteArray> log = test::readFile(w_->logPath()).split('\n');
         QVERIFY(log.size() > 4);
         QCOMPARE(log[0], QByteArray(49, '-') + '\r');
-        QCOMPARE(log[1], "Mode:" + visibleText(w_->txtMODE->text()).toUtf8() + '\r');
-        QCOMPARE(log[2], "Term:" + visibleText(w_->txtEND->text()).toUtf8() + '\r');
+        QCOMPARE(log[1], "Mode:" + visibleText(modeEdit()->text()).toUtf8() + '\r');
+        QCOMPARE(log[2], "Term:" + visibleText(terminationEdit()->text()).toUtf8() + '\r');
         QVERIFY(w_->isVisible());
     }
 };

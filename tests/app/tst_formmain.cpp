@@ -31,15 +31,6 @@ using namespace Qt::StringLiterals;
 class TstFormMain : public QObject, test::WindowFixture {
     Q_OBJECT
 
-    // The direct child with that objectName; Label1's two labels are told apart by their index.
-    QWidget* control(const QString& name, int index = -1) const
-    {
-        const auto found = w_->findChildren<QWidget*>(name, Qt::FindDirectChildrenOnly);
-        for (QWidget* c : found)
-            if ((index < 0 && found.size() == 1) || (index >= 0 && c->property("index") == index))
-                return c;
-        return nullptr;
-    }
     bool showAndActivate()
     {
         w_->show();
@@ -122,8 +113,8 @@ private Q_SLOTS:
         QVERIFY(!w_->testAttribute(Qt::WA_SetFont));
         QCOMPARE(w_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(),
                  13); // no menu, nothing else
-        QCOMPARE(w_->TermValue, qint16(0));
-        QVERIFY(!w_->Comm1.PortOpen());
+        QCOMPARE(w_->termValue(), qint16(0));
+        QVERIFY(!w_->serial().isOpen());
 
         // Live labels look like a text field, caption labels like labels: check the painted pixels.
         const auto looks = [this](QLabel* l, QPalette::ColorRole back, QPalette::ColorRole fore,
@@ -138,10 +129,12 @@ private Q_SLOTS:
             return l->backgroundRole() == back && l->foregroundRole() == fore &&
                    QColor(most->first) == palette.color(back);
         };
-        for (QLabel* live : {w_->Label2, w_->Label3})
+        for (QLabel* live : {textTail(), valueTail()})
             QVERIFY(looks(live, QPalette::Base, QPalette::Text, live->palette()));
-        for (QLabel* caption : w_->Label1)
+        for (int index : {0, 1}) {
+            QLabel* caption = control<QLabel>(u"Label1"_s, index);
             QVERIFY(looks(caption, QPalette::Window, QPalette::WindowText, w_->palette()));
+        }
         QVERIFY(w_->palette().color(QPalette::Window) != w_->palette().color(QPalette::Base));
     }
 
@@ -183,9 +176,9 @@ private Q_SLOTS:
         const QRect row(0, 0, 200, 20);
         QStyleOptionViewItem option;
         option.rect = row;
-        option.font = w_->List1->font();
+        option.font = textView()->font();
         option.fontMetrics = QFontMetrics(option.font);
-        option.palette = w_->List1->palette();
+        option.palette = textView()->palette();
         option.state = QStyle::State_Enabled | QStyle::State_Active;
         QImage drawn(row.size(), QImage::Format_ARGB32_Premultiplied);
         QImage expected = drawn;
@@ -210,7 +203,7 @@ private Q_SLOTS:
         QCOMPARE(drawn, expected);
 
         // The live label beside a plain QLabel set up as it is.
-        QLabel* live = w_->Label2;
+        QLabel* live = textTail();
         QLabel plain;
         plain.setTextFormat(live->textFormat());
         plain.setAutoFillBackground(live->autoFillBackground());
@@ -241,13 +234,13 @@ private Q_SLOTS:
         QFETCH(bool, opened);
         QFETCH(QStringList, order);
         QVERIFY(showAndActivate());
-        QCOMPARE(QApplication::focusWidget(), w_->txtEND);
+        QCOMPARE(QApplication::focusWidget(), terminationEdit());
         if (opened) {
             QVERIFY(device_->isValid() && ports_.attach(1, device_->slavePath()));
-            w_->Command2->click();
-            QVERIFY(w_->Comm1.PortOpen() && !w_->Command2->isEnabled() &&
-                    w_->Command3->isEnabled());
-            QCOMPARE(QApplication::focusWidget(), w_->txtEND);
+            openButton()->click();
+            QVERIFY(w_->serial().isOpen() && !openButton()->isEnabled() &&
+                    closeButton()->isEnabled());
+            QCOMPARE(QApplication::focusWidget(), terminationEdit());
         }
         const auto press = [](Qt::Key key) {
             QTest::keyClick(QApplication::focusWidget(), key);
@@ -287,7 +280,7 @@ private Q_SLOTS:
         QTest::qWait(20);
         QVERIFY(w_->isVisible());
         QCOMPARE(w_->textList().count() + w_->valueList().count() + failures.count(), 0);
-        QVERIFY(w_->Command2->isEnabled() && !w_->Command3->isEnabled());
+        QVERIFY(openButton()->isEnabled() && !closeButton()->isEnabled());
         QVERIFY(!QFile::exists(w_->logPath()));
         QCOMPARE(field->property("text"), textBefore);
         QCOMPARE(QApplication::focusWidget(), field);
@@ -343,8 +336,8 @@ private Q_SLOTS:
             QVERIFY(ports_.attach(1, device));
         if (!logPath.isEmpty())
             w_->setLogPath(dir_.filePath(logPath));
-        w_->txtPORT->setText(port);
-        w_->lists().insertPlain(u"COMM 1 close."_s);
+        portEdit()->setText(port);
+        PairedLists{w_->textList(), w_->valueList()}.insertPlain(u"COMM 1 close."_s);
         QSignalSpy& failures = *failures_;
         const auto withPty = [&pty](const QString& text) {
             return text.contains(u"%1"_s) ? text.arg(pty) : text;
@@ -352,7 +345,7 @@ private Q_SLOTS:
 
         // The program goes on after a failure, so the user can press the button again.
         for (int attempt = 1; attempt <= 2; ++attempt) {
-            (log ? w_->Command4 : w_->Command2)->click();
+            (log ? logButton() : openButton())->click();
             QCOMPARE(failures.count(), attempt);
         }
         const QString message = failures.last().at(0).toString();
@@ -379,7 +372,7 @@ private Q_SLOTS:
         QCOMPARE(w_->textList().count(),
                  log || port == u"abc" ? 1 : 3); // and two termination entries
         QCOMPARE(w_->valueList().entryAt(w_->valueList().count() - 1), u"COMM 1 close."_s);
-        QVERIFY(w_->Command2->isEnabled() && !w_->Command3->isEnabled() && !w_->Comm1.PortOpen());
+        QVERIFY(openButton()->isEnabled() && !closeButton()->isEnabled() && !w_->serial().isOpen());
     }
 };
 

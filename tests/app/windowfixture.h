@@ -6,6 +6,10 @@
 #include "tests/support/ptypair.h"
 
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,6 +51,28 @@ protected:
     }
     // The message of the i-th failure shown.
     QString failure(int i) const { return failures_->at(i).at(0).toString(); }
+
+    // The window's direct child with that object name, its name in the window's design; the
+    // two Label1 captions are told apart by their index.
+    template <typename W = QWidget> W* control(const QString& name, int index = -1) const
+    {
+        const auto found = w_->findChildren<W*>(name, Qt::FindDirectChildrenOnly);
+        for (W* c : found)
+            if ((index < 0 && found.size() == 1) || (index >= 0 && c->property("index") == index))
+                return c;
+        return nullptr;
+    }
+    QPushButton* openButton() const { return control<QPushButton>(QStringLiteral("Command2")); }
+    QPushButton* closeButton() const { return control<QPushButton>(QStringLiteral("Command3")); }
+    QPushButton* logButton() const { return control<QPushButton>(QStringLiteral("Command4")); }
+    QLineEdit* portEdit() const { return control<QLineEdit>(QStringLiteral("txtPORT")); }
+    QLineEdit* setupEdit() const { return control<QLineEdit>(QStringLiteral("txtSETUP")); }
+    QLineEdit* modeEdit() const { return control<QLineEdit>(QStringLiteral("txtMODE")); }
+    QLineEdit* terminationEdit() const { return control<QLineEdit>(QStringLiteral("txtEND")); }
+    QListView* textView() const { return control<QListView>(QStringLiteral("List1")); }
+    QListView* valueView() const { return control<QListView>(QStringLiteral("List2")); }
+    QLabel* textTail() const { return control<QLabel>(QStringLiteral("Label2")); }
+    QLabel* valueTail() const { return control<QLabel>(QStringLiteral("Label3")); }
 };
 
 } // namespace hexline::test

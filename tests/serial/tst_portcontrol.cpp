@@ -24,31 +24,32 @@ const QString kOpen1 = u"COMM 1 open."_s;
 
 // The part of the window that Open and Close work on, in its design state.
 struct Window : PortControls {
-    QString txtPORT = u"1"_s, txtSETUP = u"9600,N,8,1"_s, txtMODE = u"t"_s, txtEND = u"0D"_s;
-    bool Command2 = true, Command3 = false; // the enabled states of Open and Close
-    QString portText() const override { return txtPORT; }
-    QString setupText() const override { return txtSETUP; }
-    QString modeText() const override { return txtMODE; }
-    QString endText() const override { return txtEND; }
-    void setOpenEnabled(bool enabled) override { Command2 = enabled; }
-    void setCloseEnabled(bool enabled) override { Command3 = enabled; }
-    EventList List1, List2;
+    QString portField = u"1"_s, setupField = u"9600,N,8,1"_s, modeField = u"t"_s,
+            terminationField = u"0D"_s;
+    bool openEnabled = true, closeEnabled = false; // the enabled states of Open and Close
+    QString portText() const override { return portField; }
+    QString setupText() const override { return setupField; }
+    QString modeText() const override { return modeField; }
+    QString terminationText() const override { return terminationField; }
+    void setOpenEnabled(bool enabled) override { openEnabled = enabled; }
+    void setCloseEnabled(bool enabled) override { closeEnabled = enabled; }
+    EventList textList, valueList;
     struct : LiveTails {
         void showTails(const QString&, const QString&) override {}
     } tails;
-    ReceiveProcessor receiver{{List1, List2}, tails};
-    SerialComm Comm1;
-    qint16 TermValue = 0;
+    ReceiveProcessor receiver{{textList, valueList}, tails};
+    SerialComm serial;
+    qint16 termValue = 0;
 
-    PairedLists lists() { return {List1, List2}; }
+    PairedLists lists() { return {textList, valueList}; }
     // The operation's failure message, or an empty string when it ran through.
     QString open()
     {
-        return run([this] { openPort(*this, Comm1, lists(), receiver, TermValue); });
+        return run([this] { openPort(*this, serial, lists(), receiver, termValue); });
     }
     QString close()
     {
-        return run([this] { closePort(*this, Comm1, lists()); });
+        return run([this] { closePort(*this, serial, lists()); });
     }
     static QString run(const std::function<void()>& op)
     {
@@ -57,9 +58,10 @@ struct Window : PortControls {
     // The entries of both lists, newest first, when the lists agree.
     QStringList both() const
     {
-        return entries(List1) == entries(List2) ? entries(List1) : QStringList{u"lists differ"_s};
+        return entries(textList) == entries(valueList) ? entries(textList)
+                                                       : QStringList{u"lists differ"_s};
     }
-    bool closedButtons() const { return Command2 && !Command3; }
+    bool closedButtons() const { return openEnabled && !closeEnabled; }
 };
 
 } // namespace
@@ -92,7 +94,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("termValue");
         QTest::addColumn<QStringList>("added"); // new entries at the top, index 0 first
 
-        // Before each Open: CommPort 7, InputLen 5, Settings "1200,N,8,2", TermValue 99.
+        // Before each Open: CommPort 7, InputLen 5, Settings "1200,N,8,2", termValue 99.
         const QString d = u"9600,N,8,1"_s;
         const QStringList none, opened{kOpen1, kTerm};
         const auto term = [](const char* t, int v) {
@@ -130,40 +132,40 @@ private Q_SLOTS:
         QFETCH(QString, error);
         QFETCH(QStringList, added);
         Window w;
-        w.Comm1.setCommPort(7);
-        w.Comm1.setInputLen(5);
-        w.Comm1.setSettings(u"1200,N,8,2"_s);
-        w.TermValue = 99;
+        w.serial.setPortNumber(7);
+        w.serial.setInputLength(5);
+        w.serial.setSettings(u"1200,N,8,2"_s);
+        w.termValue = 99;
         w.lists().insertPlain(kOlder);
-        w.txtPORT = port;
-        w.txtSETUP = setup;
-        w.txtMODE = mode;
-        w.txtEND = end;
+        w.portField = port;
+        w.setupField = setup;
+        w.modeField = mode;
+        w.terminationField = end;
 
         const QString message = w.open();
         QVERIFY2(error.isEmpty() ? message.isEmpty() : message.contains(error),
                  qPrintable(message));
-        QTEST(w.Comm1.InputMode(), "inputMode");
-        QCOMPARE(w.Comm1.RThreshold(), qint16(1));
-        QCOMPARE(w.Comm1.InputLen(), qint16(0));
-        QTEST(w.Comm1.Settings(), "settings");
-        QTEST(int(w.Comm1.CommPort()), "commPort");
-        QTEST(int(w.TermValue), "termValue");
+        QTEST(int(w.serial.inputMode()), "inputMode");
+        QCOMPARE(w.serial.receiveThreshold(), qint16(1));
+        QCOMPARE(w.serial.inputLength(), qint16(0));
+        QTEST(w.serial.settings(), "settings");
+        QTEST(int(w.serial.portNumber()), "commPort");
+        QTEST(int(w.termValue), "termValue");
         QCOMPARE(w.both(), added + QStringList{kOlder});
-        QCOMPARE(w.Comm1.PortOpen(), error.isEmpty());
-        QCOMPARE(w.Command2, !error.isEmpty());
-        QCOMPARE(w.Command3, error.isEmpty());
+        QCOMPARE(w.serial.isOpen(), error.isEmpty());
+        QCOMPARE(w.openEnabled, !error.isEmpty());
+        QCOMPARE(w.closeEnabled, error.isEmpty());
     }
 
     void openFailsTwiceInARow()
     {
         Window w;
-        w.txtPORT = u"9"_s;
+        w.portField = u"9"_s;
         QVERIFY(!w.open().isEmpty() && !w.open().isEmpty());
         QCOMPARE(w.both(), (QStringList{kTerm, kTerm}));
         QVERIFY(w.closedButtons());
         // A later Open that succeeds adds its entries above.
-        w.txtPORT = u"1"_s;
+        w.portField = u"1"_s;
         QCOMPARE(w.open(), QString());
         QCOMPARE(w.both(), (QStringList{kOpen1, kTerm, kTerm, kTerm}));
     }
@@ -189,25 +191,25 @@ private Q_SLOTS:
         QFETCH(QString, portAtClose);
         QFETCH(QString, added);
         Window w;
-        w.txtPORT = u"5"_s;
+        w.portField = u"5"_s;
         if (openFirst) {
             QCOMPARE(w.open(), QString());
         } else { // the buttons of Opened, the port closed
-            w.Command2 = false;
-            w.Command3 = true;
+            w.openEnabled = false;
+            w.closeEnabled = true;
         }
         const QStringList before = w.both();
-        w.txtPORT = portAtClose;
+        w.portField = portAtClose;
 
         QCOMPARE(w.close().isEmpty(), !added.isEmpty());
-        QVERIFY(!w.Comm1.PortOpen() && w.closedButtons());
+        QVERIFY(!w.serial.isOpen() && w.closedButtons());
         QCOMPARE(w.both(), added.isEmpty() ? before : QStringList{added} + before);
-        QCOMPARE(w.Comm1.CommPort(), qint16(openFirst ? 5 : 1)); // Close sets nothing
-        QCOMPARE(w.TermValue, qint16(openFirst ? 13 : 0));
+        QCOMPARE(w.serial.portNumber(), qint16(openFirst ? 5 : 1)); // Close sets nothing
+        QCOMPARE(w.termValue, qint16(openFirst ? 13 : 0));
         SerialComm other; // the device is free again
-        other.setCommPort(5);
-        other.setPortOpen(true);
-        QVERIFY(other.PortOpen());
+        other.setPortNumber(5);
+        other.setOpen(true);
+        QVERIFY(other.isOpen());
     }
 
     void statusEntriesAreNotTrimmed()

@@ -24,6 +24,9 @@ using hexline::test::failure;
 namespace {
 
 constexpr qint16 kPort = 3; // the pseudo-terminal's port number in every test
+// Input modes as the tables hold them.
+constexpr int kText = int(SerialComm::InputMode::Text);
+constexpr int kBinary = int(SerialComm::InputMode::Binary);
 
 double cpuSeconds()
 {
@@ -34,7 +37,7 @@ double cpuSeconds()
 // for each receive event, and notes whatever a handler must never see.
 struct Recorder {
     SerialComm& comm;
-    QList<qint16> events;
+    QList<CommEvent> events;
     QList<bool> openDuringEvent;
     QByteArray received; // Latin-1 of text input, or the bytes of binary input
     QStringList wrong;
@@ -43,19 +46,19 @@ struct Recorder {
 
     explicit Recorder(SerialComm& c) : comm(c)
     {
-        QObject::connect(&comm, &SerialComm::OnComm, &comm, [this] { onComm(); });
+        QObject::connect(&comm, &SerialComm::commEvent, &comm, [this](CommEvent e) { onComm(e); });
     }
-    void onComm()
+    void onComm(CommEvent event)
     {
         if (depth++ > 0)
             wrong << u"event raised inside a handler"_s;
         if (QThread::currentThread() != QCoreApplication::instance()->thread())
             wrong << u"event on another thread"_s;
-        events << comm.CommEvent();
-        openDuringEvent << comm.PortOpen();
-        if (comm.CommEvent() == SerialComm::kReceiveEvent) {
-            const QVariant in = comm.Input();
-            const bool binary = comm.InputMode() == SerialComm::kBinaryMode;
+        events << event;
+        openDuringEvent << comm.isOpen();
+        if (event == CommEvent::Receive) {
+            const QVariant in = comm.readInput();
+            const bool binary = comm.inputMode() == SerialComm::InputMode::Binary;
             if (in.typeId() != (binary ? QMetaType::QByteArray : QMetaType::QString))
                 wrong << u"Input of the wrong type"_s;
             const QByteArray bytes = binary ? in.toByteArray() : in.toString().toLatin1();
@@ -77,14 +80,13 @@ class TestSerialComm : public QObject {
     test::PortDirectory dir_;
     std::unique_ptr<test::Pty> pty_;
 
-    void open(SerialComm& comm, qint32 mode = SerialComm::kTextMode,
-              const QString& settings = u"9600,N,8,1"_s)
+    void open(SerialComm& comm, int mode = kText, const QString& settings = u"9600,N,8,1"_s)
     {
-        comm.setInputMode(mode);
-        comm.setRThreshold(1);
+        comm.setInputMode(SerialComm::InputMode(mode));
+        comm.setReceiveThreshold(1);
         comm.setSettings(settings);
-        comm.setCommPort(kPort);
-        comm.setPortOpen(true);
+        comm.setPortNumber(kPort);
+        comm.setOpen(true);
     }
     QString device() const { return QFileInfo(pty_->slavePath()).canonicalFilePath(); }
 
@@ -128,7 +130,7 @@ private Q_SLOTS:
         QFETCH(uint, speed);
         SerialComm comm;
         const auto message = failure([&] {
-            this->open(comm, SerialComm::kTextMode, atOpen);
+            this->open(comm, kText, atOpen);
             if (!whileOpen.isEmpty())
                 comm.setSettings(whileOpen);
         });
@@ -140,16 +142,16 @@ private Q_SLOTS:
                           u"port %1 (%2) does not accept the line settings \"%3\""_s.arg(kPort).arg(
                               device(), refused)),
             qPrintable(message.value_or(u"<no failure>"_s)));
-        QCOMPARE(comm.PortOpen(), speed != 0);
+        QCOMPARE(comm.isOpen(), speed != 0);
         if (speed == 0) {
             SerialComm again; // the refused open released the device
             this->open(again);
-            QVERIFY(again.PortOpen());
+            QVERIFY(again.isOpen());
             return;
         }
         QCOMPARE(comm.devicePath(), device());
         const QString kept = refused.isEmpty() && !whileOpen.isEmpty() ? whileOpen : atOpen;
-        QCOMPARE(comm.Settings(), toString(parseLineSettings(kept)));
+        QCOMPARE(comm.settings(), toString(parseLineSettings(kept)));
         const termios t = pty_->attributes();
         QCOMPARE(uint(cfgetispeed(&t)), speed);
         QCOMPARE(uint(cfgetospeed(&t)), speed);
@@ -170,7 +172,7 @@ private Q_SLOTS:
         QByteArray all(256, 0);
         for (int b = 0; b < 256; ++b)
             all[b] = char(b);
-        const int text = SerialComm::kTextMode, binary = SerialComm::kBinaryMode;
+        const int text = kText, binary = kBinary;
         QTest::newRow("text, every byte value") << text << QByteArrayList{all} << false << 0;
         QTest::newRow("text, odd chunks") << text << QByteArrayList{"1A\r", "D"} << false << 0;
         // The terminal doubles a received \377 to tell it from an error mark.
@@ -205,7 +207,7 @@ private Q_SLOTS:
                     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             };
         open(comm, mode);
-        comm.setInputLen(qint16(inputLen));
+        comm.setInputLength(qint16(inputLen));
         QByteArray written = spin ? chunks.join() : QByteArray();
         for (const QByteArray& chunk : spin ? chunks.mid(0, 1) : chunks) {
             QVERIFY(pty_->write(chunk));
@@ -214,12 +216,12 @@ private Q_SLOTS:
         }
         if (spin) // the second chunk was already counted as waiting: wait for its own event
             QTRY_COMPARE(r.events.size(), 2);
-        const qint64 held = mode == SerialComm::kBinaryMode ? written.size() % 2 : 0;
+        const qint64 held = mode == kBinary ? written.size() % 2 : 0;
         QTRY_COMPARE(comm.bytesWaiting(),
                      held); // a trickle is raised at the end of its pacing interval
         QCOMPARE(r.received, written.left(written.size() - held));
         QCOMPARE(r.wrong, QStringList());
-        QCOMPARE(r.events, QList<qint16>(r.events.size(), SerialComm::kReceiveEvent));
+        QCOMPARE(r.events, QList<CommEvent>(r.events.size(), CommEvent::Receive));
     }
 
     void deviceRemoval_data()
@@ -228,10 +230,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("waiting"); // in the component when the device goes
         QTest::addColumn<QByteArray>("delivered");
         // clang-format off
-        QTest::newRow("text")            << int(SerialComm::kTextMode)   << QByteArray("1A\rD")         << QByteArray("1A\rD");
+        QTest::newRow("text")            << kText   << QByteArray("1A\rD")         << QByteArray("1A\rD");
         QTest::newRow("binary, odd byte has no partner")
-                                         << int(SerialComm::kBinaryMode) << QByteArray("\x01\x02\x03") << QByteArray("\x01\x02");
-        QTest::newRow("nothing waiting") << int(SerialComm::kTextMode)   << QByteArray()                << QByteArray();
+                                         << kBinary << QByteArray("\x01\x02\x03") << QByteArray("\x01\x02");
+        QTest::newRow("nothing waiting") << kText   << QByteArray()                << QByteArray();
         // clang-format on
     }
 
@@ -242,9 +244,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, delivered);
         SerialComm comm;
         Recorder r(comm);
-        QSignalSpy failed(&comm, &SerialComm::deviceFailed);
         open(comm, mode);
-        comm.setRThreshold(100); // keep what arrives waiting in the component
+        comm.setReceiveThreshold(100); // keep what arrives waiting in the component
         QVERIFY(pty_->write(waiting));
         QTRY_COMPARE(comm.bytesWaiting(), qint64(waiting.size()));
         auto* port = comm.findChild<QSerialPort*>();
@@ -253,7 +254,7 @@ private Q_SLOTS:
         connect(port, &QSerialPort::errorOccurred, this,
                 [&errors](QSerialPort::SerialPortError e) { errors += e != QSerialPort::NoError; });
         pty_->hangUp();
-        QTRY_COMPARE(failed.count(), 1);
+        QTRY_COMPARE(r.events.count(CommEvent::DeviceError), 1);
         const int errorsAtClose = errors;
         const double cpuBefore = cpuSeconds();
         QTest::qWait(300); // the port is closed: the event loop idles
@@ -261,15 +262,14 @@ private Q_SLOTS:
         QCOMPARE(errors, errorsAtClose);
         QVERIFY2(errorsAtClose <= 10, "the component must close on the first errors");
 
-        QCOMPARE(failed.count(), 1);
-        QVERIFY(!comm.PortOpen());
+        QVERIFY(!comm.isOpen());
         QCOMPARE(r.received, delivered);
-        QCOMPARE(r.events, QList<qint16>(delivered.isEmpty() ? 0 : 1, SerialComm::kReceiveEvent)
-                               << SerialComm::kDeviceErrorEvent);
+        QCOMPARE(r.events, QList<CommEvent>(delivered.isEmpty() ? 0 : 1, CommEvent::Receive)
+                               << CommEvent::DeviceError);
         QCOMPARE(r.openDuringEvent.first(), !delivered.isEmpty());
         QVERIFY(!r.openDuringEvent.last()); // closed by the time the error event is raised
         QCOMPARE(r.wrong, QStringList());
-        const QString message = failed.first().first().toString();
+        const QString message = comm.failureMessage();
         QVERIFY2(message.startsWith(u"Port %1 (/dev/"_s.arg(kPort)), qPrintable(message));
     }
 
@@ -284,20 +284,20 @@ private Q_SLOTS:
         const QString present = u"port %1 (%2)"_s.arg(kPort).arg(device());
         SerialComm comm, second;
         const auto openPort = [&](int port) {
-            comm.setCommPort(qint16(port));
-            comm.setPortOpen(true);
+            comm.setPortNumber(qint16(port));
+            comm.setOpen(true);
         };
         // Each step's failure, and what its message says; no parts: it runs through.
         const QList<std::pair<std::optional<QString>, QStringList>> cases = {
-            {failure([&] { comm.setCommPort(0); }), {u"port number must be 1 or more"_s}},
-            {failure([&] { comm.setCommPort(-5); }), {u"port number must be 1 or more"_s}},
-            {failure([&] { comm.Input(); }), {u"not open"_s}},
+            {failure([&] { comm.setPortNumber(0); }), {u"port number must be 1 or more"_s}},
+            {failure([&] { comm.setPortNumber(-5); }), {u"port number must be 1 or more"_s}},
+            {failure([&] { comm.readInput(); }), {u"not open"_s}},
             {failure([&] { openPort(97); }), {u"port 97 has no device"_s, present}},
             {failure([&] { openPort(7); }),
              {u"port 7 (/nonexistent/ttyHX) cannot be opened: No such file or directory"_s,
               present}},
             {failure([&] { open(comm); }), {}},
-            {failure([&] { comm.setCommPort(4); }), {u"already open"_s}},
+            {failure([&] { comm.setPortNumber(4); }), {u"already open"_s}},
             {failure([&] { open(second); }), {present + u" cannot be opened: it is in use"_s}},
         };
         for (const auto& [message, parts] : cases) {
@@ -309,11 +309,11 @@ private Q_SLOTS:
                 QVERIFY2(!message.value_or(QString()).contains(path + u')'),
                          qPrintable(message.value_or(QString())));
         }
-        QCOMPARE(comm.CommPort(), kPort);
-        QVERIFY(comm.PortOpen() && !second.PortOpen());
-        comm.setPortOpen(false);
+        QCOMPARE(comm.portNumber(), kPort);
+        QVERIFY(comm.isOpen() && !second.isOpen());
+        comm.setOpen(false);
         open(second); // released by the close
-        QVERIFY(second.PortOpen());
+        QVERIFY(second.isOpen());
         for (int port = 7; port <= 10; ++port)
             dir_.detach(port);
     }

@@ -46,8 +46,8 @@ int main(int argc, char* argv[])
     }
     hexline::SerialComm comm;
     try {
-        comm.setCommPort(qint16(std::atoi(argv[2])));
-        comm.setPortOpen(true);
+        comm.setPortNumber(qint16(std::atoi(argv[2])));
+        comm.setOpen(true);
     } catch (const hexline::Error& e) {
         std::printf("%s\n", e.message().toLocal8Bit().constData());
         return 1;

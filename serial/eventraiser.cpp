@@ -1,0 +1,110 @@
+#include "serial/eventraiser.h"
+
+#include "serial/receivebuffer.h"
+
+#include <QScopedValueRollback>
+
+#include <utility>
+
+namespace hexline {
+
+namespace {
+
+// Receive events that take less than this start a pacing interval of this many ms: a little
+// longer than a frame of the screen, whose painting ends it early (catchUp) when the window has
+// something to show, so that what the window shows is no older than it would be otherwise. Only
+// the event waits: bytes are read from the device as they come, for a hang-up discards what the
+// terminal still holds, and a terminal left full stops taking bytes from the adapter.
+constexpr qint64 kPaceBelow = 2048;
+constexpr int kPaceMs = 20;
+
+} // namespace
+
+EventRaiser::EventRaiser(const ReceiveBuffer& input, QObject* parent)
+    : QObject(parent), input_(input)
+{
+    pace_.setSingleShot(true);
+    pace_.setTimerType(Qt::PreciseTimer);
+    connect(&pace_, &QTimer::timeout, this, &EventRaiser::endPacing);
+}
+
+void EventRaiser::setOpen(bool open)
+{
+    open_ = open;
+    stopPacing();
+    raiseAgain_ = false; // nothing is due from a closed port, nor from an earlier opening
+    if (open)
+        failing_ = errorAgain_ = false;
+}
+
+bool EventRaiser::beginFailure()
+{
+    if (failing_)
+        return false;
+    failing_ = true;
+    return true;
+}
+
+// Input that came while a handler ran: what is waiting now, less what was waiting before and
+// the handler did not take. A handler's own event loop reads input in without a readyRead
+// (QSerialPort does not emit it recursively), so such input is found only by this count.
+qint64 EventRaiser::arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore) const
+{
+    return input_.waiting() - (waitingBefore - (input_.taken() - takenBefore));
+}
+
+void EventRaiser::raise(CommEvent event)
+{
+    if (inEvent_) {
+        (event == CommEvent::Receive ? raiseAgain_ : errorAgain_) = true;
+        return;
+    }
+    const bool receive = event == CommEvent::Receive;
+    if (receive && ((paced_ && !failing_) || threshold_ == 0 || !open_ ||
+                    input_.waiting() < (failing_ ? 1 : threshold_)))
+        return;
+    const qint64 waitingBefore = input_.waiting();
+    const qint64 takenBefore = input_.taken();
+    {
+        // A handler that throws is the window's to report; the flag comes down all the same.
+        const QScopedValueRollback inHandler(inEvent_, true);
+        Q_EMIT raised(event);
+    }
+    if (std::exchange(errorAgain_, false)) {
+        raise(CommEvent::DeviceError);
+        return;
+    }
+    if (!receive || !open_ || failing_)
+        return;
+    // A held odd byte is no reason to hurry: it waits for its partner.
+    if (input_.taken() - takenBefore < kPaceBelow && input_.readable() == 0) {
+        paced_ = true;
+        pace_.start(kPaceMs);
+    }
+    if (raiseAgain_ || arrivedDuringHandler(waitingBefore, takenBefore) > 0 ||
+        (leftoverMinimum_ > 0 && input_.waiting() >= leftoverMinimum_)) {
+        raiseAgain_ = false;
+        QTimer::singleShot(0, this, [this] { raise(CommEvent::Receive); });
+    }
+}
+
+void EventRaiser::stopPacing()
+{
+    paced_ = false;
+    pace_.stop();
+}
+
+void EventRaiser::catchUp()
+{
+    if (paced_ && !inEvent_)
+        endPacing();
+}
+
+void EventRaiser::endPacing()
+{
+    stopPacing();
+    if (open_ && input_.waiting() > 0)
+        raise(CommEvent::Receive);
+}
+
+} // namespace hexline

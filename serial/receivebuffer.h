@@ -1,0 +1,53 @@
+#pragma once
+
+#include "serial/parmrkdecoder.h"
+
+#include <QByteArray>
+#include <QString>
+
+class QIODevice;
+
+namespace hexline {
+
+// What a port has received and not yet handed out, read from its device as Input asks for it.
+// Error marks are decoded as the bytes are read, when the terminal was asked to put them in.
+// Binary input is handed out in whole byte pairs: an odd last byte is held back and comes first
+// with the next read, so pairs never shift.
+class ReceiveBuffer {
+public:
+    explicit ReceiveBuffer(QIODevice& device);
+
+    // "\377 \0 X" and "\377 \377" in the device's bytes are error marks to decode.
+    void setDecodeMarks(bool decode) { decodeMarks_ = decode; }
+
+    // Bytes waiting: a held byte, fed bytes and the device's unread bytes.
+    qint64 waiting() const;
+    // Bytes waiting that a binary read can hand out now: all but a held odd byte.
+    qint64 readable() const { return waiting() - (held_ >= 0); }
+    // Bytes removed from waiting() by reads since construction.
+    qint64 taken() const { return taken_; }
+
+    // The waiting input, at most max bytes (all of it when max is 0 or less): one character per
+    // byte as text, or an even number of bytes.
+    QString takeText(qint64 max);
+    QByteArray takeBinary(qint64 max);
+
+    // Bytes taken before the device's, as if the device had sent them.
+    void feed(const QByteArray& bytes) { fed_ += bytes; }
+    // Forgets everything held, fed or half decoded: the port was closed.
+    void reset();
+
+private:
+    qint64 limit(qint64 max) const;
+    qint64 take(char* out, qint64 n);
+
+    QIODevice& device_;
+    bool decodeMarks_ = false;
+    qint64 taken_ = 0;
+    QByteArray text_; // reused for text reads
+    QByteArray fed_;
+    ParmrkDecoder marks_;
+    int held_ = -1; // binary: a decoded byte whose partner has not come yet
+};
+
+} // namespace hexline

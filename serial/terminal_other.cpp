@@ -1,0 +1,29 @@
+#include "serial/terminal.h"
+
+// Systems without advisory locks, parity marks or a hang-up flag: the serial layer's own
+// behaviour stands.
+namespace hexline::terminal {
+
+bool lock(qintptr)
+{
+    return true;
+}
+
+void unlock(qintptr) {}
+
+QString markErrors(qintptr)
+{
+    return {};
+}
+
+bool marksErrors()
+{
+    return false;
+}
+
+bool hungUp(qintptr)
+{
+    return false;
+}
+
+} // namespace hexline::terminal
