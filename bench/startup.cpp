@@ -55,10 +55,10 @@ private:
 int child(int argc, char* argv[], qint64 startNs)
 {
     QApplication app(argc, argv);
-    hexline::FormMain frmMAIN;
+    hexline::FormMain window;
     FirstPaint watch(startNs);
-    frmMAIN.installEventFilter(&watch);
-    frmMAIN.show();
+    window.installEventFilter(&watch);
+    window.show();
     return app.exec();
 }
 

@@ -47,7 +47,7 @@ private:
 
     PairedLists lists_;
     LiveTails& tails_;
-    // LineText and LineValues: the line not yet ended, kept from one event to the next. Their
+    // The text line and the value line not yet ended, kept from one event to the next. Their
     // buffers are reused from line to line; a lone surrogate stays in them as received (its
     // partner may come with the next read) and is replaced only where the line is shown or stored.
     QString lineText_;

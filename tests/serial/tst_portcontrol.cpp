@@ -94,7 +94,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("termValue");
         QTest::addColumn<QStringList>("added"); // new entries at the top, index 0 first
 
-        // Before each Open: CommPort 7, InputLen 5, Settings "1200,N,8,2", termValue 99.
+        // Before each Open: port 7, input length 5, settings "1200,N,8,2", termination value 99.
         const QString d = u"9600,N,8,1"_s;
         const QStringList none, opened{kOpen1, kTerm};
         const auto term = [](const char* t, int v) {

@@ -186,7 +186,7 @@ private Q_SLOTS:
             << binary << QByteArrayList{"a", "b", "c", "d", "e"} << false << 0;
         QTest::newRow("binary, high bytes")
             << binary << QByteArrayList{QByteArray("\xff\x00\x80", 3)} << false << 0;
-        // InputLen 1 still takes one whole character, a byte pair, at a time.
+        // An input length of 1 still takes one whole character, a byte pair, at a time.
         QTest::newRow("binary, InputLen 1") << binary << QByteArrayList{"abcd"} << false << 1;
     }
 
