@@ -70,8 +70,7 @@ SerialComm::~SerialComm() = default;
 void SerialComm::setCommPort(qint16 port)
 {
     if (port < 1)
-        throw Error(cannotSet("CommPort", QString::number(port),
-                              QStringLiteral("port number must be 1 or more")));
+        throw Error(QStringLiteral("there is no port %1: port numbers start at 1.").arg(port));
     if (PortOpen())
         throw Error(
             cannotSet("CommPort", QString::number(port),

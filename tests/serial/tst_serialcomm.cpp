@@ -10,12 +10,14 @@
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace hexline;
 using namespace Qt::StringLiterals;
@@ -276,9 +278,13 @@ private Q_SLOTS:
     void rejections()
     {
         QVERIFY(dir_.attach(7, u"/nonexistent/ttyHX"_s));
-        // Entries that lead to no terminal are never listed as serial devices present.
+        // Entries that lead to no terminal are never listed as serial devices present, and
+        // opening one says what it is not.
+        QTemporaryDir fifoDir;
+        const QString fifo = fifoDir.filePath(u"fifo"_s);
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
         const QStringList notTerminals{u"/dev/null"_s, QCoreApplication::applicationFilePath(),
-                                       QDir::tempPath()};
+                                       QDir::tempPath(), fifo};
         for (int i = 0; i < notTerminals.size(); ++i)
             QVERIFY(dir_.attach(8 + i, notTerminals[i]));
         const QString present = u"port %1 (%2)"_s.arg(kPort).arg(device());
@@ -289,10 +295,17 @@ private Q_SLOTS:
         };
         // Each step's failure, and what its message says; no parts: it runs through.
         const QList<std::pair<std::optional<QString>, QStringList>> cases = {
-            {failure([&] { comm.setCommPort(0); }), {u"port number must be 1 or more"_s}},
-            {failure([&] { comm.setCommPort(-5); }), {u"port number must be 1 or more"_s}},
+            {failure([&] { comm.setCommPort(0); }),
+             {u"there is no port 0: port numbers start at 1."_s}},
+            {failure([&] { comm.setCommPort(-5); }),
+             {u"there is no port -5: port numbers start at 1."_s}},
             {failure([&] { comm.Input(); }), {u"not open"_s}},
             {failure([&] { openPort(97); }), {u"port 97 has no device"_s, present}},
+            {failure([&] { openPort(8); }),
+             {u"port 8 (/dev/null) cannot be opened: it is not a serial device."_s, present}},
+            {failure([&] { openPort(9); }), {u"cannot be opened: it is not a serial device."_s}},
+            {failure([&] { openPort(10); }), {u"cannot be opened: it is not a serial device."_s}},
+            {failure([&] { openPort(11); }), {u"cannot be opened: it is not a serial device."_s}},
             {failure([&] { openPort(7); }),
              {u"port 7 (/nonexistent/ttyHX) cannot be opened: No such file or directory"_s,
               present}},
@@ -305,16 +318,16 @@ private Q_SLOTS:
                      qPrintable(message.value_or(u"<no failure>"_s)));
             for (const QString& part : parts)
                 QVERIFY2(message->contains(part), qPrintable(message.value_or(QString())));
+            const QString listed = message.value_or(QString()).section(u"present: "_s, 1);
             for (const QString& path : notTerminals)
-                QVERIFY2(!message.value_or(QString()).contains(path + u')'),
-                         qPrintable(message.value_or(QString())));
+                QVERIFY2(!listed.contains(path + u')'), qPrintable(listed));
         }
         QCOMPARE(comm.CommPort(), kPort);
         QVERIFY(comm.PortOpen() && !second.PortOpen());
         comm.setPortOpen(false);
         open(second); // released by the close
         QVERIFY(second.PortOpen());
-        for (int port = 7; port <= 10; ++port)
+        for (int port = 7; port <= 11; ++port)
             dir_.detach(port);
     }
 
