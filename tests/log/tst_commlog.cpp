@@ -82,11 +82,11 @@ private Q_SLOTS:
             << QStringList{QString(), QString(), u"-break- 1"_s + QChar(0xD800),
                            u"-break- 1 "_s + QChar(0xDC00) + u" "_s}
             << QByteArray() << golden("oddtexts.txt");
-        // Line ends and escapes pasted into the fields must not split a header line or reach a
-        // terminal.
+        // Line ends, escapes and characters that draw nothing or reverse the line, pasted into
+        // the fields, must not split a header line, reach a terminal or hide in a viewer.
         QTest::newRow("control characters in the fields")
-            << u"t\r\n\x1b[31m"_s << u"0D\t\x7f\u0085\u00e9"_s << QStringList() << QByteArray()
-            << golden("controls.txt");
+            << u"t\r\n\x1b[31m\u202e"_s << u"0D\t\x7f\u0085\u00e9\u00ad\U000E0041"_s
+            << QStringList() << QByteArray() << golden("controls.txt");
     }
 
     void block()
