@@ -366,7 +366,7 @@ void SerialComm::raise(qint16 event)
     }
     if (!receive || !PortOpen() || failing_)
         return;
-    if (taken_ - takenBefore < kPaceBelow && bytesWaiting() == 0)
+    if (taken_ - takenBefore < kPaceBelow && !characterWaiting())
         startPacing();
     const qint64 minimum =
         inputMode_ == kBinaryMode ? std::max<qint64>(rThreshold_, 2) : rThreshold_;
@@ -400,8 +400,15 @@ void SerialComm::endPacing()
     stopPacing();
     if (!PortOpen())
         return;
-    if (bytesWaiting() > 0)
+    if (characterWaiting())
         raise(kReceiveEvent);
+}
+
+// Whether a whole character waits. In binary mode an odd byte alone is none: it waits for its
+// partner, and pacing goes on as if it were not there, wherever the stream happened to start.
+bool SerialComm::characterWaiting() const
+{
+    return bytesWaiting() >= (inputMode_ == kBinaryMode ? 2 : 1);
 }
 
 void SerialComm::onError(QSerialPort::SerialPortError error)

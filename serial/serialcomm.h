@@ -71,6 +71,7 @@ private:
     void startPacing();
     void stopPacing();
     void endPacing();
+    bool characterWaiting() const;
     void onError(QSerialPort::SerialPortError error);
     void raise(qint16 event);
     qint64 arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore) const;

@@ -162,32 +162,43 @@ private Q_SLOTS:
 
     // Text mode: byte value = character code. Binary mode: reads of even size, an odd last byte
     // held back and delivered first with the next read. Input arriving while a handler runs
-    // (one that spins the event loop) stays buffered and raises the event again afterwards.
+    // (one that spins the event loop) stays buffered and raises the event again afterwards. A
+    // device that trickles raises the event once per pacing interval, not at every read.
     void receive_data()
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<QByteArrayList>("chunks");
         QTest::addColumn<bool>("spin"); // the first handler writes the second chunk and spins
         QTest::addColumn<int>("inputLen");
+        QTest::addColumn<bool>("trickle"); // a chunk every millisecond, not one per event
         QByteArray all(256, 0);
         for (int b = 0; b < 256; ++b)
             all[b] = char(b);
         const int text = SerialComm::kTextMode, binary = SerialComm::kBinaryMode;
-        QTest::newRow("text, every byte value") << text << QByteArrayList{all} << false << 0;
-        QTest::newRow("text, odd chunks") << text << QByteArrayList{"1A\r", "D"} << false << 0;
+        QTest::newRow("text, every byte value")
+            << text << QByteArrayList{all} << false << 0 << false;
+        QTest::newRow("text, odd chunks")
+            << text << QByteArrayList{"1A\r", "D"} << false << 0 << false;
         // The terminal doubles a received \377 to tell it from an error mark.
-        QTest::newRow("text, \\377 alone") << text << QByteArrayList{"\xff", "1\xff"} << false << 0;
+        QTest::newRow("text, \\377 alone")
+            << text << QByteArrayList{"\xff", "1\xff"} << false << 0 << false;
         QTest::newRow("text, input during a handler")
-            << text << QByteArrayList{"A", "B"} << true << 0;
-        QTest::newRow("binary, every byte value") << binary << QByteArrayList{all} << false << 0;
+            << text << QByteArrayList{"A", "B"} << true << 0 << false;
+        QTest::newRow("binary, every byte value")
+            << binary << QByteArrayList{all} << false << 0 << false;
         QTest::newRow("binary, odd odd even")
-            << binary << QByteArrayList{"\x01\x02\x03", "\x04\x05", "\x06"} << false << 0;
+            << binary << QByteArrayList{"\x01\x02\x03", "\x04\x05", "\x06"} << false << 0 << false;
         QTest::newRow("binary, byte by byte")
-            << binary << QByteArrayList{"a", "b", "c", "d", "e"} << false << 0;
+            << binary << QByteArrayList{"a", "b", "c", "d", "e"} << false << 0 << false;
         QTest::newRow("binary, high bytes")
-            << binary << QByteArrayList{QByteArray("\xff\x00\x80", 3)} << false << 0;
+            << binary << QByteArrayList{QByteArray("\xff\x00\x80", 3)} << false << 0 << false;
         // InputLen 1 still takes one whole character, a byte pair, at a time.
-        QTest::newRow("binary, InputLen 1") << binary << QByteArrayList{"abcd"} << false << 1;
+        QTest::newRow("binary, InputLen 1")
+            << binary << QByteArrayList{"abcd"} << false << 1 << false;
+        // An odd byte waiting for its partner does not stop the pacing.
+        QTest::newRow("text, a trickle") << text << QByteArrayList(100, "12") << false << 0 << true;
+        QTest::newRow("binary, a trickle after an odd byte")
+            << binary << QByteArrayList{"1"} + QByteArrayList(100, "23") << false << 0 << true;
     }
 
     void receive()
@@ -196,6 +207,7 @@ private Q_SLOTS:
         QFETCH(QByteArrayList, chunks);
         QFETCH(bool, spin);
         QFETCH(int, inputLen);
+        QFETCH(bool, trickle);
         SerialComm comm;
         Recorder r(comm);
         if (spin)
@@ -209,16 +221,29 @@ private Q_SLOTS:
         open(comm, mode);
         comm.setInputLen(qint16(inputLen));
         QByteArray written = spin ? chunks.join() : QByteArray();
+        QElapsedTimer clock;
+        clock.start();
         for (const QByteArray& chunk : spin ? chunks.mid(0, 1) : chunks) {
             QVERIFY(pty_->write(chunk));
             written += spin ? QByteArray() : chunk;
-            QTRY_COMPARE(qint64(r.received.size()) + comm.bytesWaiting(), qint64(written.size()));
+            if (trickle)
+                QTest::qWait(1);
+            else
+                QTRY_COMPARE(qint64(r.received.size()) + comm.bytesWaiting(),
+                             qint64(written.size()));
         }
+        QTRY_COMPARE(qint64(r.received.size()) + comm.bytesWaiting(), qint64(written.size()));
         if (spin) // the second chunk was already counted as waiting: wait for its own event
             QTRY_COMPARE(r.events.size(), 2);
         const qint64 held = mode == SerialComm::kBinaryMode ? written.size() % 2 : 0;
         QTRY_COMPARE(comm.bytesWaiting(),
                      held); // a trickle is raised at the end of its pacing interval
+        // Events at most every 10 ms, a bound that a slow machine only loosens (writes that come
+        // further apart take longer); one event per read breaks it.
+        const qint64 elapsed = clock.elapsed();
+        if (trickle)
+            QVERIFY2(r.events.size() <= elapsed / 10 + 2,
+                     qPrintable(u"%1 events in %2 ms"_s.arg(r.events.size()).arg(elapsed)));
         QCOMPARE(r.received, written.left(written.size() - held));
         QCOMPARE(r.wrong, QStringList());
         QCOMPARE(r.events, QList<qint16>(r.events.size(), SerialComm::kReceiveEvent));
