@@ -90,6 +90,10 @@ void ReceiveProcessor::startLines()
 {
     lineText_.resize(0);
     lineValues_.resize(0);
+    // The labels let go of the dropped piece with it, as blank as at start.
+    captionFromEnded_ = false;
+    captionDirty_ = false;
+    tails_.showTails(QString(), QString());
 }
 
 void ReceiveProcessor::process(const QVariant& received, qint16 termValue)

@@ -52,7 +52,8 @@ private Q_SLOTS:
         // A line lives until it ends, across events; a new opening starts it afresh.
         QTest::newRow("12 then D") << ev(u"12"_s, u"D"_s) << 13 << L{u"12"_s} << L{u"1 2 "_s} << 1 << L{u"12"_s, u"1 2 "_s};
         QTest::newRow("one character per event") << ev(u"1"_s, u"A"_s, u"D"_s) << 13 << L{u"1A"_s} << L{u"1 10 "_s} << 2 << L{u"1A"_s, u"1 10 "_s};
-        QTest::newRow("opened again") << ev(u"12"_s, QVariant(), u"3D"_s) << 13 << L{u"3"_s} << L{u"3 "_s} << 2 << L{u"3"_s, u"3 "_s};
+        QTest::newRow("opened again") << ev(u"12"_s, QVariant(), u"3D"_s) << 13 << L{u"3"_s} << L{u"3 "_s} << 3 << L{u"3"_s, u"3 "_s};
+        QTest::newRow("opened again, nothing since") << ev(u"12"_s, QVariant()) << 13 << none << none << 2 << L{u""_s, u""_s};
         QTest::newRow("lowercase d") << ev(u"fd"_s) << 13 << L{u"f"_s} << L{u"15 "_s} << 1 << L{u"f"_s, u"15 "_s};
         QTest::newRow("two lines and a tail") << ev(u"12D3d45"_s) << 13 << L{u"3"_s, u"12"_s}
             << L{u"3 "_s, u"1 2 "_s} << 1 << L{u"45"_s, u"4 5 "_s};
