@@ -161,6 +161,7 @@ FormMain::FormMain(QWidget* parent)
     connect(&Comm1, &SerialComm::OnComm, this, &FormMain::Comm1_OnComm);
     connect(&Comm1, &SerialComm::deviceFailed, this, [this](const QString& message) {
         showFailure(QStringLiteral("Port failed"), message, message);
+        failedOperation_ = "Port";
     });
 
     frameTimer_.setSingleShot(true);
@@ -280,6 +281,7 @@ void FormMain::run(const char* operation, const std::function<void()>& handler)
     QString message, brief;
     try {
         handler();
+        closeFailureOf(operation);
         return;
     } catch (const Error& e) {
         message = e.message();
@@ -290,6 +292,19 @@ void FormMain::run(const char* operation, const std::function<void()>& handler)
     const QString title = QStringLiteral("%1 failed").arg(QLatin1String(operation));
     const QString prefix = title + QStringLiteral(": ");
     showFailure(title, prefix + message, prefix + brief);
+    failedOperation_ = operation;
+}
+
+void FormMain::closeFailureOf(const char* operation)
+{
+    // A box that tells of an earlier failure of the operation that has now succeeded is out of
+    // date; an Open that succeeds also answers a port that failed.
+    if (!failureBox_ || !failedOperation_ ||
+        (qstrcmp(failedOperation_, operation) != 0 &&
+         !(qstrcmp(operation, "Open") == 0 && qstrcmp(failedOperation_, "Port") == 0)))
+        return;
+    failureBox_->close();
+    failureBox_.clear(); // a later failure opens a box of its own
 }
 
 void FormMain::showFailure(const QString& title, const QString& message, const QString& brief)
