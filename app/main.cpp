@@ -1,3 +1,4 @@
+#include "closeonsignals.h"
 #include "formmain.h"
 
 #include <QApplication>
@@ -6,6 +7,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     hexline::FormMain frmMAIN;
+    hexline::closeOnSignals(frmMAIN);
     frmMAIN.show();
     return app.exec();
 }

@@ -22,6 +22,7 @@
 #include <QTest>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <grp.h>
 #include <memory>
@@ -285,6 +286,36 @@ private Q_SLOTS:
         QCOMPARE(tryOthers(), (QStringList{QString::fromLocal8Bit(std::strerror(EBUSY)), u"9"_s}));
         w_->Command3->click();
         QCOMPARE(tryOthers(), (QStringList{u"opened"_s, u"0"_s}));
+    }
+
+    // A logout (SIGHUP), Ctrl+C (SIGINT) or SIGTERM ends the program as closing its window does,
+    // by returning from main, which closes an open port and releases its lock.
+    void endsOnSignals_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void endsOnSignals()
+    {
+        QFETCH(int, signal);
+        QProcess program;
+        program.start(QStringLiteral(HEXLINE_BIN), {});
+        QVERIFY(program.waitForStarted());
+        // Sent once the program has set up its handlers, which /proc shows as signals caught.
+        const auto catches = [&program, signal] {
+            const QByteArray status = test::readFile(u"/proc/%1/status"_s.arg(program.processId()));
+            const qsizetype at = status.indexOf("SigCgt:");
+            return at >= 0 &&
+                   (status.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(catches(), 10000);
+        QVERIFY(::kill(pid_t(program.processId()), signal) == 0);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
     }
 
     void absurdFields_data()
