@@ -36,10 +36,10 @@ void AsciiGlyphs::setFont(const QFont& font)
 
 QGlyphRun AsciiGlyphs::layOut(QStringView text, int width, Overflow overflow) const
 {
+    if (!valid_ || text.isEmpty()) // no font yet, or one that lacks a glyph: no narrowest advance
+        return {};
     if (overflow == Clip) // a very long line: only its start can be in sight, kerned or not
         text = text.left(qsizetype(std::ceil(2 * width / narrowest_)) + 2);
-    if (!valid_ || text.isEmpty())
-        return {};
     QList<quint32> glyphs(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();

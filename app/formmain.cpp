@@ -223,6 +223,7 @@ void FormMain::serialEvent(CommEvent event)
     case CommEvent::DeviceError:
         showFailure(QStringLiteral("Port failed"), serial_.failureMessage(),
                     serial_.failureMessage());
+        failedOperation_ = "Port";
         break;
     }
 }
@@ -286,6 +287,7 @@ void FormMain::run(const char* operation, const std::function<void()>& handler)
     QString message, brief;
     try {
         handler();
+        closeFailureOf(operation);
         return;
     } catch (const Error& e) {
         message = e.message();
@@ -296,6 +298,19 @@ void FormMain::run(const char* operation, const std::function<void()>& handler)
     const QString title = QStringLiteral("%1 failed").arg(QLatin1String(operation));
     const QString prefix = title + QStringLiteral(": ");
     showFailure(title, prefix + message, prefix + brief);
+    failedOperation_ = operation;
+}
+
+void FormMain::closeFailureOf(const char* operation)
+{
+    // A box that tells of an earlier failure of the operation that has now succeeded is out of
+    // date; an Open that succeeds also answers a port that failed.
+    if (!failureBox_ || !failedOperation_ ||
+        (qstrcmp(failedOperation_, operation) != 0 &&
+         !(qstrcmp(operation, "Open") == 0 && qstrcmp(failedOperation_, "Port") == 0)))
+        return;
+    failureBox_->close();
+    failureBox_.clear(); // a later failure opens a box of its own
 }
 
 void FormMain::showFailure(const QString& title, const QString& message, const QString& brief)

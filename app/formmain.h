@@ -73,6 +73,7 @@ private:
     void frame();
     void run(const char* operation, const std::function<void()>& handler);
     void showFailure(const QString& title, const QString& message, const QString& brief);
+    void closeFailureOf(const char* operation);
 
     QLineEdit* terminationEdit_;
     QListView* textView_;
@@ -99,7 +100,8 @@ private:
     QElapsedTimer sincePaint_;
     bool inFrame_ = false;
     QString logPath_;
-    QPointer<QMessageBox> failureBox_; // the one shown, until the user closes it
+    QPointer<QMessageBox> failureBox_;      // the one shown, until the user closes it
+    const char* failedOperation_ = nullptr; // what failureBox_ tells of: "Open", "Log", "Port"...
 };
 
 } // namespace hexline

@@ -1,3 +1,4 @@
+#include "app/closeonsignals.h"
 #include "app/formmain.h"
 
 #include <QApplication>
@@ -6,6 +7,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     hexline::FormMain window;
+    hexline::closeOnSignals(window);
     window.show();
     return app.exec();
 }

@@ -6,13 +6,17 @@
 #include "text/visibletext.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -24,6 +28,8 @@ namespace {
 constexpr char kSeparator[] = "-------------------------------------------------"; // 49 hyphens
 constexpr char kPairJoin[] = " ----- ";
 constexpr char kLineEnd[] = "\r\n";
+// Another window's Log holds the file for a few milliseconds; one that holds it longer is stuck.
+constexpr int kLockWaitMs = 3000;
 
 [[noreturn]] void fail(const QString& path, const QString& what, const QString& why)
 {
@@ -38,15 +44,90 @@ QString reason(int error, const QFileDevice& file)
     return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : file.errorString();
 }
 
-// Takes back what reached the file of a block that failed, so that the file holds whole blocks
-// only and agrees with the lists, which stay unchanged. Devices and pipes keep nothing to take
-// back.
-bool restoreSize(QFile& file, qint64 size, QString& why)
+// Holds an exclusive lock on the open file, so that two windows' blocks never interleave and a
+// failed block's cut-back can never take another window's block with it. False when another
+// program kept it locked for kLockWaitMs; a file system without locks is written unlocked.
+bool lockFile(const QFile& file)
 {
-    if (!file.isOpen() && !file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        why = reason(errno, file);
-        return false;
+#ifdef Q_OS_UNIX
+    QElapsedTimer waited;
+    waited.start();
+    while (::flock(file.handle(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return true;
+        if (waited.elapsed() >= kLockWaitMs)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+#else
+    Q_UNUSED(file);
+#endif
+    return true;
+}
+
+// Whether the locked file is still the one at path: a Log that created the file and failed
+// removes it again, and a Log that waited for its lock meanwhile must open the new one.
+bool stillAtPath(const QFile& file, const QString& path)
+{
+#ifdef Q_OS_UNIX
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(file.handle(), &opened) == 0 &&
+           ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+#else
+    Q_UNUSED(file);
+    Q_UNUSED(path);
+    return true;
+#endif
+}
+
+// Opens the file for appending, creating it when missing, and locks it. Returns whether this Log
+// created it.
+bool openLocked(QFile& file, const QString& path)
+{
+    for (int attempt = 1;; ++attempt) {
+        bool created = file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered |
+                                 QIODevice::NewOnly);
+        errno = 0;
+        if (!created &&
+            !file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+            fail(path, QStringLiteral("cannot be opened for appending"), reason(errno, file));
+        if (!lockFile(file)) {
+            file.close();
+            fail(path, QStringLiteral("cannot be locked"),
+                 QStringLiteral("another program has held its lock for %1 seconds")
+                     .arg(kLockWaitMs / 1000));
+        }
+        if (stillAtPath(file, path))
+            return created;
+        file.close();
+        if (attempt == 10)
+            fail(path, QStringLiteral("cannot be opened for appending"),
+                 QStringLiteral("it was removed or replaced each time this Log found it"));
+    }
+}
+
+// Takes back what reached the file of a block that failed, so that the file holds whole blocks
+// only and agrees with the lists, which stay unchanged. A file that this Log created goes again,
+// so that the next Log finds it new. Only this block is ever cut: the file is still locked, or
+// locked again and cut only while this block is still its end. Devices and pipes keep nothing to
+// take back.
+bool restoreSize(QFile& file, const QString& path, qint64 size, qint64 end, bool created,
+                 QString& why)
+{
+    if (!file.isOpen()) {
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            why = reason(errno, file);
+            return false;
+        }
+        if (!lockFile(file) || !stillAtPath(file, path) || file.size() != end) {
+            why = QStringLiteral("another program wrote to the file after it");
+            return false;
+        }
+    }
+    if (created && size == 0 && QFile::remove(path))
+        return true;
 #ifdef Q_OS_UNIX
     struct stat st {};
     if (::fstat(file.handle(), &st) == 0 && !S_ISREG(st.st_mode))
@@ -152,16 +233,15 @@ void appendLog(const QString& path, const QString& modeText, const QString& term
                PairedLists lists)
 {
     QFile file(path);
-    const bool created = !QFile::exists(path);
-    errno = 0;
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        fail(path, QStringLiteral("cannot be opened for appending"), reason(errno, file));
+    const bool created = openLocked(file, path);
+    // Measured under the lock: no other Log can append between this and the end of this one.
     const qint64 sizeBefore = file.size();
+    qint64 written = 0;
 
     // A failure from here on takes the block back out of the file.
     const auto failWritten = [&](const QString& what, QString why) {
         QString restoreWhy;
-        if (!restoreSize(file, sizeBefore, restoreWhy))
+        if (!restoreSize(file, path, sizeBefore, sizeBefore + written, created, restoreWhy))
             why += QStringLiteral(
                        ", and what was written of the block cannot be taken back (%1), so the "
                        "file may now end with part of a block")
@@ -171,23 +251,24 @@ void appendLog(const QString& path, const QString& modeText, const QString& term
     };
     const QByteArray block = formatLogBlock(modeText, termText, lists);
     QString why;
-    for (qint64 done = 0; done < block.size();) {
+    while (written < block.size()) {
         errno = 0;
-        const qint64 n = file.write(block.constData() + done, block.size() - done);
+        const qint64 n = file.write(block.constData() + written, block.size() - written);
         if (n <= 0)
             failWritten(QStringLiteral("cannot be written"), reason(errno, file));
-        done += n; // a short write is followed by one that tells why it stopped
+        written += n; // a short write is followed by one that tells why it stopped
     }
     if (!syncToDisk(file, why))
         failWritten(QStringLiteral("cannot be synced to the disk"), why);
-    errno = 0;
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        failWritten(QStringLiteral("cannot be closed"), reason(errno, file));
-    // A new file survives a power cut only once its directory entry is on the disk too.
-    if (created && !syncDirectory(path, why))
+    // A new file survives a power cut only once its directory entry is on the disk too: synced
+    // when the first block lands in it, also in a file that an earlier Log left empty.
+    if (sizeBefore == 0 && !syncDirectory(path, why))
         failWritten(QStringLiteral("was written, but its folder cannot be synced to the disk"),
                     why);
+    errno = 0;
+    file.close(); // releases the lock
+    if (file.error() != QFileDevice::NoError)
+        failWritten(QStringLiteral("cannot be closed"), reason(errno, file));
 
     lists.clear();
 }

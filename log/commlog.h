@@ -18,9 +18,11 @@ QByteArray formatLogBlock(const QString& modeText, const QString& termText,
                           const PairedLists& lists);
 
 // Log: appends one block to the file at path, makes sure it is on the disk, then clears both
-// lists. Throws Error when the file cannot be opened, written, synced or closed; the file is then
-// cut back to its size before the block (so it holds whole blocks only) and released, and both
-// lists are unchanged.
+// lists. The file is locked meanwhile (flock), so that Logs of two windows into one file wait for
+// each other, a few seconds at most. Throws Error when the file cannot be opened, locked, written,
+// synced or closed; the file is then cut back to its size before the block (so it holds whole
+// blocks only; a file that this Log created is removed) and released, and both lists are
+// unchanged.
 void appendLog(const QString& path, const QString& modeText, const QString& termText,
                PairedLists lists);
 

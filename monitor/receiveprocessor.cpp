@@ -38,7 +38,8 @@ bool isLowSurrogate(char16_t c)
 
 // What the labels and the lists get of a line: prefix and line in one exactly sized copy (an entry
 // is stored for good; the working line keeps its buffer), with every surrogate that has lost its
-// partner - cut off by a forced break or by the tail - shown as the replacement character.
+// partner - cut off by a forced break or by the tail - shown as the replacement character, and
+// both halves of a pair that would draw nothing or reorder the line too.
 QString shownCopy(QStringView prefix, QStringView line)
 {
     QString out(prefix.size() + line.size(), Qt::Uninitialized);
@@ -48,8 +49,14 @@ QString shownCopy(QStringView prefix, QStringView line)
     const qsizetype n = line.size();
     for (qsizetype i = 0; i < n; ++i) {
         char16_t c = line[i].unicode();
-        if ((isHighSurrogate(c) && (i + 1 == n || !isLowSurrogate(line[i + 1].unicode()))) ||
-            (isLowSurrogate(c) && (i == 0 || !isHighSurrogate(line[i - 1].unicode()))))
+        if (isHighSurrogate(c) && i + 1 < n && isLowSurrogate(line[i + 1].unicode())) {
+            const char16_t low = line[++i].unicode();
+            const bool shown = showsAsItself(QChar::surrogateToUcs4(c, low));
+            *d++ = shown ? c : 0xFFFD;
+            *d++ = shown ? low : 0xFFFD;
+            continue;
+        }
+        if (isHighSurrogate(c) || isLowSurrogate(c)) // a whole pair was taken above
             c = 0xFFFD;
         *d++ = c;
     }
@@ -83,6 +90,10 @@ void ReceiveProcessor::startLines()
 {
     lineText_.resize(0);
     lineValues_.resize(0);
+    // The labels let go of the dropped piece with it, as blank as at start.
+    captionFromEnded_ = false;
+    captionDirty_ = false;
+    tails_.showTails(QString(), QString());
 }
 
 void ReceiveProcessor::process(const QVariant& received, qint16 termValue)

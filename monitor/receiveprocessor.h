@@ -24,8 +24,9 @@ public:
 
     ReceiveProcessor(PairedLists lists, LiveTails& tails);
 
-    // Empties both working lines: Open calls it when it opens the port, so that a piece left by
-    // an earlier opening never joins the new one's first line.
+    // Empties both working lines and blanks the labels: Open calls it when it opens the port, so
+    // that a piece left by an earlier opening never joins the new one's first line nor stays on
+    // the labels.
     void startLines();
 
     // The input of one receive event, walked. A QString is text-mode input (one character each);

@@ -76,8 +76,7 @@ void EventRaiser::raise(CommEvent event)
     }
     if (!receive || !open_ || failing_)
         return;
-    // A held odd byte is no reason to hurry: it waits for its partner.
-    if (input_.taken() - takenBefore < kPaceBelow && input_.readable() == 0) {
+    if (input_.taken() - takenBefore < kPaceBelow && !characterWaiting()) {
         paced_ = true;
         pace_.start(kPaceMs);
     }
@@ -86,6 +85,11 @@ void EventRaiser::raise(CommEvent event)
         raiseAgain_ = false;
         QTimer::singleShot(0, this, [this] { raise(CommEvent::Receive); });
     }
+}
+
+bool EventRaiser::characterWaiting() const
+{
+    return input_.waiting() >= characterSize_;
 }
 
 void EventRaiser::stopPacing()
@@ -103,7 +107,7 @@ void EventRaiser::catchUp()
 void EventRaiser::endPacing()
 {
     stopPacing();
-    if (open_ && input_.waiting() > 0)
+    if (open_ && characterWaiting())
         raise(CommEvent::Receive);
 }
 

@@ -23,7 +23,8 @@ enum class CommEvent : qint16 {
 //    noted during the handler, arrived during it, or left because a read took only part.
 //  - A device error event once, after the failing device was closed.
 //  - A device that trickles raises it in pacing intervals: a handler that took little and left
-//    nothing to read starts one, and a receive event due within it waits for its end, which
+//    no whole character waiting starts one (whether an odd binary byte waits depends only on
+//    where the stream started), and a receive event due within it waits for its end, which
 //    catchUp brings forward. Its bytes are read as they come all the same.
 class EventRaiser : public QObject {
     Q_OBJECT
@@ -32,6 +33,9 @@ public:
 
     qint16 threshold() const { return threshold_; }
     void setThreshold(qint16 threshold) { threshold_ = threshold; }
+    // Bytes of one received character: 2 in binary mode, where an odd byte alone waits for its
+    // partner and is no reason to raise an event or to end pacing.
+    void setCharacterSize(int bytes) { characterSize_ = bytes; }
     // Input left after a handler's read that is worth another event: 0 when a read takes all.
     void setLeftoverMinimum(qint64 minimum) { leftoverMinimum_ = minimum; }
 
@@ -62,12 +66,14 @@ Q_SIGNALS:
 private:
     void raise(CommEvent event);
     qint64 arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore) const;
+    bool characterWaiting() const;
     void stopPacing();
     void endPacing();
 
     const ReceiveBuffer& input_;
     qint16 threshold_ = 0;
     qint64 leftoverMinimum_ = 0;
+    int characterSize_ = 1;
     bool open_ = false;
     bool failing_ = false;
     bool inEvent_ = false;    // a handler is running

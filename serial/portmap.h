@@ -30,8 +30,8 @@ QString presentDevices(int shown = -1);
 QString inUse(const QString& path);
 
 // Why opening the device at path failed, where the system tells more than the serial layer: a
-// device that is not there, or one that the user may not open (naming its group and how to join
-// it). Empty where it tells nothing more.
+// device that is not there, a file that is no serial device, or one that the user may not open
+// (naming its group and how to join it, or who may open it). Empty where it tells nothing more.
 QString openFailureReason(const QString& path, bool permissionDenied);
 
 // A look at a device before it is opened for use: whether another program holds its lock. The

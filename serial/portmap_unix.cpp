@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -70,6 +71,22 @@ QString lockHolder(const QString& path)
     return {};
 }
 
+// Whether joining the device's group lets a user open it: never for the group root, which no
+// user should join, nor for a group that the device's mode does not let read and write.
+bool groupMayOpen(const struct stat& st)
+{
+    return st.st_gid != 0 && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+}
+
+// Who may open a device that its group may not: "root", or its owner and root.
+QString owners(const struct stat& st)
+{
+    const struct passwd* owner = st.st_uid != 0 ? ::getpwuid(st.st_uid) : nullptr;
+    return owner
+               ? QStringLiteral("the user %1 and root").arg(QString::fromLocal8Bit(owner->pw_name))
+               : QStringLiteral("root");
+}
+
 // Why a device that exists could not be opened, in terms a user can act on.
 QString permissionAdvice(const QString& path)
 {
@@ -77,17 +94,21 @@ QString permissionAdvice(const QString& path)
     if (::access(local.constData(), R_OK | W_OK) == 0)
         return inUse(path);
     struct stat st {};
-    QString group;
-    if (::stat(local.constData(), &st) == 0)
-        if (const struct group* g = ::getgrgid(st.st_gid))
-            group = QString::fromLocal8Bit(g->gr_name);
-    if (group.isEmpty())
+    if (::stat(local.constData(), &st) != 0)
+        return QStringLiteral("Permission denied");
+    if (!groupMayOpen(st))
+        return QStringLiteral("Permission denied (only %1 can open the device; a udev rule, or "
+                              "the administrator, can give your user access to it)")
+            .arg(owners(st));
+    const struct group* g = ::getgrgid(st.st_gid);
+    if (!g)
         return QStringLiteral("Permission denied");
     return QStringLiteral(
                "Permission denied (the device belongs to the group %1; add your user to it "
                "with \"sudo usermod -aG %1 $USER\" and log in again)")
-        .arg(group);
+        .arg(QString::fromLocal8Bit(g->gr_name));
 }
+
 } // namespace
 
 namespace os {
@@ -149,6 +170,10 @@ QString openFailureReason(const QString& path, bool permissionDenied)
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return systemReason(errno);
+    // A link to /dev/null, a FIFO or a plain file: the serial layer would only tell that a
+    // terminal request failed.
+    if (!os::isTerminal(path))
+        return QStringLiteral("it is not a serial device");
     if (permissionDenied)
         return permissionAdvice(path);
     return {};

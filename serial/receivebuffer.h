@@ -22,8 +22,6 @@ public:
 
     // Bytes waiting: a held byte, fed bytes and the device's unread bytes.
     qint64 waiting() const;
-    // Bytes waiting that a binary read can hand out now: all but a held odd byte.
-    qint64 readable() const { return waiting() - (held_ >= 0); }
     // Bytes removed from waiting() by reads since construction.
     qint64 taken() const { return taken_; }
 

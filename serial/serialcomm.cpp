@@ -49,8 +49,7 @@ SerialComm::~SerialComm() = default;
 void SerialComm::setPortNumber(qint16 port)
 {
     if (port < 1)
-        throw Error(cannotSet("CommPort", QString::number(port),
-                              QStringLiteral("port number must be 1 or more")));
+        throw Error(QStringLiteral("there is no port %1: port numbers start at 1.").arg(port));
     if (isOpen())
         throw Error(
             cannotSet("CommPort", QString::number(port),
@@ -82,6 +81,7 @@ void SerialComm::setInputMode(InputMode mode)
         throw Error(cannotSet("InputMode", QString::number(qint32(mode)),
                               QStringLiteral("it must be 0 (text) or 1 (binary)")));
     inputMode_ = mode;
+    events_.setCharacterSize(mode == InputMode::Binary ? 2 : 1);
     updateLeftoverMinimum();
 }
 

@@ -2,23 +2,64 @@
 
 namespace hexline {
 
+namespace {
+
+constexpr char16_t kStandIn = 0xFFFD;
+
+// Characters that draw nothing although they are neither format characters nor separators.
+bool drawsNothing(char32_t c)
+{
+    return c == 0x034F || (c >= 0x115F && c <= 0x1160) || (c >= 0x17B4 && c <= 0x17B5) ||
+           (c >= 0x180B && c <= 0x180F) || (c >= 0x2060 && c <= 0x206F) || c == 0x3164 ||
+           (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFFA0 || (c >= 0xFFF0 && c <= 0xFFF8) ||
+           c == 0xFFFC || (c >= 0xE0000 && c <= 0xE0FFF);
+}
+
+} // namespace
+
 char16_t visibleCharacter(char16_t c)
 {
+    // Most received characters are printable ASCII or Latin-1: decided without a table.
+    if (char16_t(c - 0x20) < 0x5F)
+        return c;
     if (c < 0x20)
         return char16_t(0x2400 + c);
-    if (c == 0x7F)
-        return 0x2421;
-    if (c >= 0x80 && c <= 0x9F)
-        return 0xFFFD;
-    return c;
+    if (c < 0xA0)
+        return c == 0x7F ? char16_t(0x2421) : kStandIn;
+    if (c < 0x34F) // the soft hyphen is the only format character below U+034F
+        return c == 0xAD ? kStandIn : c;
+    return showsAsItself(c) ? c : kStandIn;
+}
+
+bool showsAsItself(char32_t c)
+{
+    switch (QChar::category(c)) {
+    case QChar::Other_Format:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return false;
+    default:
+        break;
+    }
+    const QChar::Direction direction = QChar::direction(c);
+    return direction != QChar::DirR && direction != QChar::DirAL && !drawsNothing(c);
 }
 
 QString visibleText(QStringView text)
 {
     QString out(text.size(), Qt::Uninitialized);
     char16_t* d = reinterpret_cast<char16_t*>(out.data());
-    for (QChar c : text)
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate() &&
+            !showsAsItself(QChar::surrogateToUcs4(c, text[i + 1]))) {
+            *d++ = kStandIn;
+            *d++ = kStandIn;
+            ++i;
+            continue;
+        }
         *d++ = visibleCharacter(c.unicode());
+    }
     return out;
 }
 

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -21,6 +22,7 @@
 #include <QTest>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <grp.h>
 #include <memory>
@@ -141,7 +143,8 @@ private Q_SLOTS:
             failure(0).contains(u"failed and was closed: the device was removed or hung up."_s) &&
                 failure(0).contains(u"Close"_s),
             qPrintable(failure(0)));
-        QCOMPARE(w_->findChild<QMessageBox*>()->windowTitle(), u"Port failed"_s);
+        const QPointer<QMessageBox> box = w_->findChild<QMessageBox*>();
+        QCOMPARE(box->windowTitle(), u"Port failed"_s);
         QTest::qWait(100);
         QCOMPARE(failures_->count(), 1);
         QVERIFY(!openButton()->isEnabled() && closeButton()->isEnabled()); // the buttons stay
@@ -153,6 +156,7 @@ private Q_SLOTS:
         QVERIFY(openButton()->isEnabled() && !closeButton()->isEnabled());
         device_ = std::make_unique<test::Pty>();
         QVERIFY(ports_.attach(1, device_->slavePath()) && open());
+        QVERIFY(!box || !box->isVisible()); // the port works again: its failure is no longer news
         QVERIFY(device_->write("5AD"));
         QTRY_COMPARE(w_->textList().entryAt(0), u"5A"_s);
         QCOMPARE(failures_->count(), 1);
@@ -228,24 +232,40 @@ private Q_SLOTS:
         QVERIFY(open());
     }
 
+    void portWithoutPermission_data()
+    {
+        QTest::addColumn<bool>("dialout"); // the device's group, else root
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("advice");
+        // As a real serial port is: the group that users join to open it.
+        QTest::newRow("root:dialout 0660")
+            << true << 0660
+            << u"the device belongs to the group dialout; add your user to it with \"sudo "
+               u"usermod -aG dialout $USER\" and log in again"_s;
+        // Joining the group root, or a group that may not open the device, is never the advice.
+        const QString onlyRoot = u"only root can open the device; a udev rule"_s;
+        QTest::newRow("root:root 0600") << false << 0600 << onlyRoot;
+        QTest::newRow("root:dialout 0600") << true << 0600 << onlyRoot;
+    }
+
     void portWithoutPermission()
     {
+        QFETCH(bool, dialout);
+        QFETCH(int, mode);
+        QFETCH(QString, advice);
         if (!canRunAsNobody())
             QSKIP("needs root, the group dialout and setpriv (util-linux), to open as an "
                   "unprivileged user");
-        // The device as a real serial port is: root:dialout, 0660. The unprivileged user must be
-        // able to read the port directory.
-        const struct group* dialout = ::getgrnam("dialout");
+        // The unprivileged user must be able to read the port directory.
         const QByteArray slave = QFile::encodeName(device_->slavePath());
-        QVERIFY(::chown(slave.constData(), 0, dialout->gr_gid) == 0 &&
-                ::chmod(slave.constData(), 0660) == 0);
+        QVERIFY(::chown(slave.constData(), 0, dialout ? ::getgrnam("dialout")->gr_gid : 0) == 0 &&
+                ::chmod(slave.constData(), mode_t(mode)) == 0);
         for (QDir d(ports_.path()); d.path() != QDir::tempPath() && d.path() != u"/"_s; d.cdUp())
             ::chmod(QFile::encodeName(d.path()).constData(), 0755);
         const auto [exitCode, message] = probeAsNobody({u"open"_s, u"1"_s});
         QCOMPARE(exitCode, 1);
-        QVERIFY2(message.contains(u"Permission denied"_s) && message.contains(u"dialout"_s) &&
-                     message.contains(u"usermod"_s),
-                 qPrintable(message));
+        QVERIFY2(message.contains(u"Permission denied ("_s + advice), qPrintable(message));
+        QVERIFY2(!message.contains(u"-aG root"_s), qPrintable(message));
     }
 
     // While the port is open here, no other program gets the device: not one that locks it,
@@ -266,6 +286,36 @@ private Q_SLOTS:
         QCOMPARE(tryOthers(), (QStringList{QString::fromLocal8Bit(std::strerror(EBUSY)), u"9"_s}));
         closeButton()->click();
         QCOMPARE(tryOthers(), (QStringList{u"opened"_s, u"0"_s}));
+    }
+
+    // A logout (SIGHUP), Ctrl+C (SIGINT) or SIGTERM ends the program as closing its window does,
+    // by returning from main, which closes an open port and releases its lock.
+    void endsOnSignals_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void endsOnSignals()
+    {
+        QFETCH(int, signal);
+        QProcess program;
+        program.start(QStringLiteral(HEXLINE_BIN), {});
+        QVERIFY(program.waitForStarted());
+        // Sent once the program has set up its handlers, which /proc shows as signals caught.
+        const auto catches = [&program, signal] {
+            const QByteArray status = test::readFile(u"/proc/%1/status"_s.arg(program.processId()));
+            const qsizetype at = status.indexOf("SigCgt:");
+            return at >= 0 &&
+                   (status.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(catches(), 10000);
+        QVERIFY(::kill(pid_t(program.processId()), signal) == 0);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
     }
 
     void absurdFields_data()

@@ -11,6 +11,7 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
@@ -373,6 +374,15 @@ private Q_SLOTS:
                  log || port == u"abc" ? 1 : 3); // and two termination entries
         QCOMPARE(w_->valueList().entryAt(w_->valueList().count() - 1), u"COMM 1 close."_s);
         QVERIFY(openButton()->isEnabled() && !closeButton()->isEnabled() && !w_->serial().isOpen());
+
+        // Once the same operation succeeds, its box goes.
+        const QPointer<QMessageBox> box = boxes[0];
+        w_->setLogPath(dir_.filePath(u"commlog.txt"_s));
+        portEdit()->setText(u"1"_s);
+        QVERIFY(ports_.attach(1, pty));
+        (log ? logButton() : openButton())->click();
+        QCOMPARE(failures.count(), 2);
+        QVERIFY(!box || !box->isVisible());
     }
 };
 

@@ -9,8 +9,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <csignal>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/statvfs.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace hexline;
@@ -50,7 +54,11 @@ class TstCommLog : public QObject {
     QString path() const { return dir_.filePath(u"commlog.txt"_s); }
 
 private Q_SLOTS:
-    void cleanup() { QFile::remove(path()); }
+    void cleanup()
+    {
+        QFile::remove(path());
+        QFile::remove(dir_.filePath(u"limited.txt"_s));
+    }
 
     void block_data()
     {
@@ -74,11 +82,11 @@ private Q_SLOTS:
             << QStringList{QString(), QString(), u"-break- 1"_s + QChar(0xD800),
                            u"-break- 1 "_s + QChar(0xDC00) + u" "_s}
             << QByteArray() << golden("oddtexts.txt");
-        // Line ends and escapes pasted into the fields must not split a header line or reach a
-        // terminal.
+        // Line ends, escapes and characters that draw nothing or reverse the line, pasted into
+        // the fields, must not split a header line, reach a terminal or hide in a viewer.
         QTest::newRow("control characters in the fields")
-            << u"t\r\n\x1b[31m"_s << u"0D\t\x7f\u0085\u00e9"_s << QStringList() << QByteArray()
-            << golden("controls.txt");
+            << u"t\r\n\x1b[31m\u202e"_s << u"0D\t\x7f\u0085\u00e9\u00ad\U000E0041"_s
+            << QStringList() << QByteArray() << golden("controls.txt");
     }
 
     void block()
@@ -118,27 +126,56 @@ private Q_SLOTS:
 
     void failure_data()
     {
-        QTest::addColumn<QString>("target"); // relative paths are inside the temporary directory
+        QTest::addColumn<QString>("target");    // relative paths are inside the temporary directory
+        QTest::addColumn<QByteArray>("before"); // the target's content before Log; null: none
+        QTest::addColumn<qint64>("sizeLimit");  // how large a file may grow (RLIMIT_FSIZE); 0: any
         QTest::addColumn<QString>("reason");
-        QTest::newRow("full disk") << u"/dev/full"_s << u"cannot be written"_s;
-        QTest::newRow("missing directory")
-            << u"no/such/commlog.txt"_s << u"cannot be opened for appending"_s;
-        QTest::newRow("path is a directory") << u"."_s << u"cannot be opened for appending"_s;
+        // A device that takes nothing: the failure is told, and there is nothing to take back.
+        QTest::newRow("device that is always full")
+            << u"/dev/full"_s << QByteArray() << qint64(0) << u"cannot be written"_s;
+        // A file that can grow only part of the way: what reached it of the block is taken back
+        // out, and a file that the failed Log created is gone again.
+        QTest::newRow("file size limit, existing file")
+            << u"limited.txt"_s << QByteArray("earlier block\r\n") << qint64(100)
+            << u"cannot be written"_s;
+        QTest::newRow("file size limit, new file")
+            << u"limited.txt"_s << QByteArray() << qint64(100) << u"cannot be written"_s;
+        QTest::newRow("missing directory") << u"no/such/commlog.txt"_s << QByteArray() << qint64(0)
+                                           << u"cannot be opened for appending"_s;
+        QTest::newRow("path is a directory")
+            << u"."_s << QByteArray() << qint64(0) << u"cannot be opened for appending"_s;
     }
 
     void failure()
     {
         QFETCH(QString, target);
+        QFETCH(QByteArray, before);
+        QFETCH(qint64, sizeLimit);
         QFETCH(QString, reason);
         if (QDir::isRelativePath(target))
             target = QDir::cleanPath(dir_.filePath(target));
+        if (!before.isNull()) {
+            QFile f(target);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(before) == before.size());
+        }
         Lists lists(kExample);
-        const QString message = test::failure([&] {
-                                    appendLog(target, u"t"_s, u"0D"_s, lists.pair());
-                                }).value_or(u"<no failure>"_s);
+        rlimit unlimited{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+        const rlimit limited{rlim_t(sizeLimit), unlimited.rlim_max};
+        if (sizeLimit > 0) // a write past the limit then fails with EFBIG instead of a signal
+            QVERIFY(std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR &&
+                    ::setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        const std::optional<QString> failed =
+            test::failure([&] { appendLog(target, u"t"_s, u"0D"_s, lists.pair()); });
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+        const QString message = failed.value_or(u"<no failure>"_s);
         QVERIFY2(message.startsWith(target + u" "_s + reason + u": "_s), qPrintable(message));
         QVERIFY2(message.endsWith(u". Both lists are unchanged."_s), qPrintable(message));
         QCOMPARE(lists.contents(), Lists(kExample).contents());
+        if (sizeLimit > 0) {
+            QCOMPARE(QFile::exists(target), !before.isNull());
+            QCOMPARE(readFile(target), before.isNull() ? QByteArray("<unreadable>") : before);
+        }
 
         // Nothing was lost: the next Log to a good file writes it all,
         // and a second Log in a row adds a block of the emptied lists.
@@ -227,6 +264,48 @@ private Q_SLOTS:
               "the failed Log, %lld after the next one",
               qint64(before.size()), qint64(block.size()), room, qint64(afterFailure.size()),
               qint64(QFileInfo(log).size()));
+
+        // Two windows Log into the file at the same time while the disk fills up, round after
+        // round: one keeps failing with a block bigger than the room left, the other presses Log
+        // after each new line. Every block reported as written is in the file, whole and once,
+        // and nothing else is.
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(page) == page.size()) {
+        }
+        QVERIFY(filler.resize(filler.size() / page.size() * page.size() - 2 * page.size()));
+        filler.close();
+        const QByteArray base = readFile(log);
+        for (int i = 0; i < 400; ++i)
+            lists.pair().insertPlain(u"COMM %1 open."_s.arg(i));
+        std::atomic<int> bigWritten = 0, bigFailed = 0;
+        int written = 0, failed = 0;
+        for (int round = 0; round < 20; ++round) {
+            std::atomic<bool> done = false;
+            std::thread big([&] {
+                for (; !done; std::this_thread::sleep_for(std::chrono::microseconds(200)))
+                    ++(test::failure([&] { appendLog(log, u"t"_s, u"0D"_s, lists.pair()); })
+                           ? bigFailed
+                           : bigWritten);
+            });
+            QByteArray expected = base;
+            Lists small;
+            for (int i = 0; i < 80; ++i) {
+                small.pair().insertTrimmed(u"line %1"_s.arg(i), u"%1 "_s.arg(i));
+                const QByteArray smallBlock = formatLogBlock(u"t"_s, u"0D"_s, small.pair());
+                const bool ok =
+                    !test::failure([&] { appendLog(log, u"t"_s, u"0D"_s, small.pair()); });
+                (ok ? written : failed)++;
+                expected += ok ? smallBlock : QByteArray();
+            }
+            done = true;
+            big.join();
+            QCOMPARE(readFile(log), expected);
+            QVERIFY(QFile::resize(log, base.size()));
+        }
+        QCOMPARE(bigWritten.load(), 0);
+        QVERIFY(written > 0 && failed > 0 && bigFailed > 0);
+        qInfo("two writers: %d small blocks written and %d failed, %d big blocks failed", written,
+              failed, bigFailed.load());
     }
 };
 

@@ -52,7 +52,8 @@ private Q_SLOTS:
         // A line lives until it ends, across events; a new opening starts it afresh.
         QTest::newRow("12 then D") << ev(u"12"_s, u"D"_s) << 13 << L{u"12"_s} << L{u"1 2 "_s} << 1 << L{u"12"_s, u"1 2 "_s};
         QTest::newRow("one character per event") << ev(u"1"_s, u"A"_s, u"D"_s) << 13 << L{u"1A"_s} << L{u"1 10 "_s} << 2 << L{u"1A"_s, u"1 10 "_s};
-        QTest::newRow("opened again") << ev(u"12"_s, QVariant(), u"3D"_s) << 13 << L{u"3"_s} << L{u"3 "_s} << 2 << L{u"3"_s, u"3 "_s};
+        QTest::newRow("opened again") << ev(u"12"_s, QVariant(), u"3D"_s) << 13 << L{u"3"_s} << L{u"3 "_s} << 3 << L{u"3"_s, u"3 "_s};
+        QTest::newRow("opened again, nothing since") << ev(u"12"_s, QVariant()) << 13 << none << none << 2 << L{u""_s, u""_s};
         QTest::newRow("lowercase d") << ev(u"fd"_s) << 13 << L{u"f"_s} << L{u"15 "_s} << 1 << L{u"f"_s, u"15 "_s};
         QTest::newRow("two lines and a tail") << ev(u"12D3d45"_s) << 13 << L{u"3"_s, u"12"_s}
             << L{u"3 "_s, u"1 2 "_s} << 1 << L{u"45"_s, u"4 5 "_s};
@@ -65,10 +66,11 @@ private Q_SLOTS:
         QTest::newRow("TermValue -1") << ev(u"0Fg"_s) << -1 << none << none << 1 << L{u"0Fg"_s, u"0 15 ? "_s};
         QTest::newRow("non-hex joins the line") << ev(u"1G z\u00e9-D"_s) << 13 << L{u"1G z\u00e9-"_s}
             << L{u"1 ? ? ? ? ? "_s} << 1 << L{u"1G z\u00e9-"_s, u"1 ? ? ? ? ? "_s};
-        // CR is not the digit 13: only the character D or d ends a line.
-        QTest::newRow("control characters") << ev(u"\u0000\t\r\n\u007f\u0085\u009f"_s + QChar(0xD800) + u"A"_s)
+        // CR is not the digit 13: only the character D or d ends a line. Byte AD is a soft hyphen,
+        // which draws nothing.
+        QTest::newRow("control characters") << ev(u"\u0000\t\r\n\u007f\u0085\u009f\u00ad"_s + QChar(0xD800) + u"A"_s)
             << 13 << none << none << 1
-            << L{u"\u2400\u2409\u240d\u240a\u2421\ufffd\ufffd\ufffdA"_s, u"? "_s.repeated(8) + u"10 "_s};
+            << L{u"\u2400\u2409\u240d\u240a\u2421\ufffd\ufffd\ufffd\ufffdA"_s, u"? "_s.repeated(9) + u"10 "_s};
         // clang-format on
         const QString digits = u"0123456789ABCEF"_s; // no terminator
         QTest::newRow("35 characters")
@@ -101,10 +103,14 @@ private Q_SLOTS:
         // Binary mode: byte pairs, low byte first.
         // clang-format off
         QTest::newRow("binary 1AD") << bin("1\0A\0D\0", 6) << 13 << L{u"1A"_s} << L{u"1 10 "_s} << 1 << L{u"1A"_s, u"1 10 "_s};
-        QTest::newRow("binary non-digit pairs") << bin("1\0A\1\r\0D\0", 8) << 13 << L{u"1\u0141\u240d"_s}
-            << L{u"1 ? ? "_s} << 1 << L{u"1\u0141\u240d"_s, u"1 ? ? "_s};
-        QTest::newRow("binary surrogates") << bin("\x3d\xd8\x00\xde\x00\xdc\x00\xd8", 8) << 13 << none << none
-            << 1 << L{u"\U0001F600\ufffd\ufffd"_s, u"? ? ? ? "_s};
+        // Pairs that would draw nothing, reverse or split the line: a right-to-left override, a
+        // paragraph separator, a zero-width space and no-break space, a right-to-left letter.
+        QTest::newRow("binary non-digit pairs") << bin("1\0A\1\r\0.\x20)\x20\x0b\x20\xff\xfe\xd0\x05" "D\0", 18) << 13
+            << L{u"1\u0141\u240d\ufffd\ufffd\ufffd\ufffd\ufffd"_s} << L{u"1 ? ? ? ? ? ? ? "_s} << 1
+            << L{u"1\u0141\u240d\ufffd\ufffd\ufffd\ufffd\ufffd"_s, u"1 ? ? ? ? ? ? ? "_s};
+        // A tag character (U+E0041) draws nothing: a stand-in for each of its two characters.
+        QTest::newRow("binary surrogates") << bin("\x3d\xd8\x00\xde\x40\xdb\x41\xdc\x00\xdc\x00\xd8", 12) << 13 << none << none
+            << 1 << L{u"\U0001F600\ufffd\ufffd\ufffd\ufffd"_s, u"? ? ? ? ? ? "_s};
         QTest::newRow("binary pair split between events") << QVariantList{QByteArray("\x3d\xd8", 2), QByteArray("\x00\xde" "D\0", 4)}
             << 13 << L{u"\U0001F600"_s} << L{u"? ? "_s} << 2 << L{u"\U0001F600"_s, u"? ? "_s};
         QTest::newRow("binary odd last byte") << bin("1\0D", 3) << 13 << none << none << 1 << L{u"1"_s, u"1 "_s};

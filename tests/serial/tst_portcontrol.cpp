@@ -115,7 +115,7 @@ private Q_SLOTS:
         QTest::newRow("settings rejected") << "1" << "9600,X,8,1" << "b" << "0D"
             << "\"9600,X,8,1\" is not a line setting" << 1 << 7 << "1200,N,8,2" << 99 << none;
         QTest::newRow("port abc")          << "abc" << d << "t" << "0D" << "\"abc\" is not a port number"     << 0 << 7 << d << 99 << none;
-        QTest::newRow("port 0")            << "0"   << d << "t" << "0D" << "port number must be 1 or more"    << 0 << 7 << d << 99 << none;
+        QTest::newRow("port 0")            << "0"   << d << "t" << "0D" << "port numbers start at 1"          << 0 << 7 << d << 99 << none;
         QTest::newRow("termination 0G")    << "1"   << d << "t" << "0G" << "\"0G\" is not a termination value" << 0 << 1 << d << 99 << none;
         QTest::newRow("termination empty") << "1"   << d << "t" << ""   << "termination value is empty"       << 0 << 1 << d << 99 << none;
         QTest::newRow("port cannot be opened") << "9" << d << "t" << "0D"

@@ -10,12 +10,14 @@
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace hexline;
 using namespace Qt::StringLiterals;
@@ -162,32 +164,43 @@ private Q_SLOTS:
 
     // Text mode: byte value = character code. Binary mode: reads of even size, an odd last byte
     // held back and delivered first with the next read. Input arriving while a handler runs
-    // (one that spins the event loop) stays buffered and raises the event again afterwards.
+    // (one that spins the event loop) stays buffered and raises the event again afterwards. A
+    // device that trickles raises the event once per pacing interval, not at every read.
     void receive_data()
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<QByteArrayList>("chunks");
         QTest::addColumn<bool>("spin"); // the first handler writes the second chunk and spins
         QTest::addColumn<int>("inputLen");
+        QTest::addColumn<bool>("trickle"); // a chunk every millisecond, not one per event
         QByteArray all(256, 0);
         for (int b = 0; b < 256; ++b)
             all[b] = char(b);
         const int text = kText, binary = kBinary;
-        QTest::newRow("text, every byte value") << text << QByteArrayList{all} << false << 0;
-        QTest::newRow("text, odd chunks") << text << QByteArrayList{"1A\r", "D"} << false << 0;
+        QTest::newRow("text, every byte value")
+            << text << QByteArrayList{all} << false << 0 << false;
+        QTest::newRow("text, odd chunks")
+            << text << QByteArrayList{"1A\r", "D"} << false << 0 << false;
         // The terminal doubles a received \377 to tell it from an error mark.
-        QTest::newRow("text, \\377 alone") << text << QByteArrayList{"\xff", "1\xff"} << false << 0;
+        QTest::newRow("text, \\377 alone")
+            << text << QByteArrayList{"\xff", "1\xff"} << false << 0 << false;
         QTest::newRow("text, input during a handler")
-            << text << QByteArrayList{"A", "B"} << true << 0;
-        QTest::newRow("binary, every byte value") << binary << QByteArrayList{all} << false << 0;
+            << text << QByteArrayList{"A", "B"} << true << 0 << false;
+        QTest::newRow("binary, every byte value")
+            << binary << QByteArrayList{all} << false << 0 << false;
         QTest::newRow("binary, odd odd even")
-            << binary << QByteArrayList{"\x01\x02\x03", "\x04\x05", "\x06"} << false << 0;
+            << binary << QByteArrayList{"\x01\x02\x03", "\x04\x05", "\x06"} << false << 0 << false;
         QTest::newRow("binary, byte by byte")
-            << binary << QByteArrayList{"a", "b", "c", "d", "e"} << false << 0;
+            << binary << QByteArrayList{"a", "b", "c", "d", "e"} << false << 0 << false;
         QTest::newRow("binary, high bytes")
-            << binary << QByteArrayList{QByteArray("\xff\x00\x80", 3)} << false << 0;
-        // An input length of 1 still takes one whole character, a byte pair, at a time.
-        QTest::newRow("binary, InputLen 1") << binary << QByteArrayList{"abcd"} << false << 1;
+            << binary << QByteArrayList{QByteArray("\xff\x00\x80", 3)} << false << 0 << false;
+        // InputLen 1 still takes one whole character, a byte pair, at a time.
+        QTest::newRow("binary, InputLen 1")
+            << binary << QByteArrayList{"abcd"} << false << 1 << false;
+        // An odd byte waiting for its partner does not stop the pacing.
+        QTest::newRow("text, a trickle") << text << QByteArrayList(100, "12") << false << 0 << true;
+        QTest::newRow("binary, a trickle after an odd byte")
+            << binary << QByteArrayList{"1"} + QByteArrayList(100, "23") << false << 0 << true;
     }
 
     void receive()
@@ -196,6 +209,7 @@ private Q_SLOTS:
         QFETCH(QByteArrayList, chunks);
         QFETCH(bool, spin);
         QFETCH(int, inputLen);
+        QFETCH(bool, trickle);
         SerialComm comm;
         Recorder r(comm);
         if (spin)
@@ -209,16 +223,29 @@ private Q_SLOTS:
         open(comm, mode);
         comm.setInputLength(qint16(inputLen));
         QByteArray written = spin ? chunks.join() : QByteArray();
+        QElapsedTimer clock;
+        clock.start();
         for (const QByteArray& chunk : spin ? chunks.mid(0, 1) : chunks) {
             QVERIFY(pty_->write(chunk));
             written += spin ? QByteArray() : chunk;
-            QTRY_COMPARE(qint64(r.received.size()) + comm.bytesWaiting(), qint64(written.size()));
+            if (trickle)
+                QTest::qWait(1);
+            else
+                QTRY_COMPARE(qint64(r.received.size()) + comm.bytesWaiting(),
+                             qint64(written.size()));
         }
+        QTRY_COMPARE(qint64(r.received.size()) + comm.bytesWaiting(), qint64(written.size()));
         if (spin) // the second chunk was already counted as waiting: wait for its own event
             QTRY_COMPARE(r.events.size(), 2);
         const qint64 held = mode == kBinary ? written.size() % 2 : 0;
         QTRY_COMPARE(comm.bytesWaiting(),
                      held); // a trickle is raised at the end of its pacing interval
+        // Events at most every 10 ms, a bound that a slow machine only loosens (writes that come
+        // further apart take longer); one event per read breaks it.
+        const qint64 elapsed = clock.elapsed();
+        if (trickle)
+            QVERIFY2(r.events.size() <= elapsed / 10 + 2,
+                     qPrintable(u"%1 events in %2 ms"_s.arg(r.events.size()).arg(elapsed)));
         QCOMPARE(r.received, written.left(written.size() - held));
         QCOMPARE(r.wrong, QStringList());
         QCOMPARE(r.events, QList<CommEvent>(r.events.size(), CommEvent::Receive));
@@ -276,9 +303,13 @@ private Q_SLOTS:
     void rejections()
     {
         QVERIFY(dir_.attach(7, u"/nonexistent/ttyHX"_s));
-        // Entries that lead to no terminal are never listed as serial devices present.
+        // Entries that lead to no terminal are never listed as serial devices present, and
+        // opening one says what it is not.
+        QTemporaryDir fifoDir;
+        const QString fifo = fifoDir.filePath(u"fifo"_s);
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
         const QStringList notTerminals{u"/dev/null"_s, QCoreApplication::applicationFilePath(),
-                                       QDir::tempPath()};
+                                       QDir::tempPath(), fifo};
         for (int i = 0; i < notTerminals.size(); ++i)
             QVERIFY(dir_.attach(8 + i, notTerminals[i]));
         const QString present = u"port %1 (%2)"_s.arg(kPort).arg(device());
@@ -289,10 +320,17 @@ private Q_SLOTS:
         };
         // Each step's failure, and what its message says; no parts: it runs through.
         const QList<std::pair<std::optional<QString>, QStringList>> cases = {
-            {failure([&] { comm.setPortNumber(0); }), {u"port number must be 1 or more"_s}},
-            {failure([&] { comm.setPortNumber(-5); }), {u"port number must be 1 or more"_s}},
+            {failure([&] { comm.setPortNumber(0); }),
+             {u"there is no port 0: port numbers start at 1."_s}},
+            {failure([&] { comm.setPortNumber(-5); }),
+             {u"there is no port -5: port numbers start at 1."_s}},
             {failure([&] { comm.readInput(); }), {u"not open"_s}},
             {failure([&] { openPort(97); }), {u"port 97 has no device"_s, present}},
+            {failure([&] { openPort(8); }),
+             {u"port 8 (/dev/null) cannot be opened: it is not a serial device."_s, present}},
+            {failure([&] { openPort(9); }), {u"cannot be opened: it is not a serial device."_s}},
+            {failure([&] { openPort(10); }), {u"cannot be opened: it is not a serial device."_s}},
+            {failure([&] { openPort(11); }), {u"cannot be opened: it is not a serial device."_s}},
             {failure([&] { openPort(7); }),
              {u"port 7 (/nonexistent/ttyHX) cannot be opened: No such file or directory"_s,
               present}},
@@ -305,16 +343,16 @@ private Q_SLOTS:
                      qPrintable(message.value_or(u"<no failure>"_s)));
             for (const QString& part : parts)
                 QVERIFY2(message->contains(part), qPrintable(message.value_or(QString())));
+            const QString listed = message.value_or(QString()).section(u"present: "_s, 1);
             for (const QString& path : notTerminals)
-                QVERIFY2(!message.value_or(QString()).contains(path + u')'),
-                         qPrintable(message.value_or(QString())));
+                QVERIFY2(!listed.contains(path + u')'), qPrintable(listed));
         }
         QCOMPARE(comm.portNumber(), kPort);
         QVERIFY(comm.isOpen() && !second.isOpen());
         comm.setOpen(false);
         open(second); // released by the close
         QVERIFY(second.isOpen());
-        for (int port = 7; port <= 10; ++port)
+        for (int port = 7; port <= 11; ++port)
             dir_.detach(port);
     }
 

@@ -1,0 +1,12 @@
+#pragma once
+
+class QWidget;
+
+namespace hexline {
+
+// SIGTERM, SIGINT and SIGHUP (a logout, Ctrl+C in the terminal that started the program) close
+// the window as its close button does, so that the program ends the same way: the port is closed
+// and its lock released.
+void closeOnSignals(QWidget& window);
+
+} // namespace hexline
