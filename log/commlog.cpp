@@ -1,6 +1,7 @@
 #include "log/commlog.h"
 
 #include "errors/error.h"
+#include "log/logfile.h"
 #include "monitor/eventlist.h"
 #include "monitor/pairedlists.h"
 #include "text/visibletext.h"
@@ -14,12 +15,6 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace hexline {
 
@@ -49,37 +44,14 @@ QString reason(int error, const QFileDevice& file)
 // program kept it locked for kLockWaitMs; a file system without locks is written unlocked.
 bool lockFile(const QFile& file)
 {
-#ifdef Q_OS_UNIX
     QElapsedTimer waited;
     waited.start();
-    while (::flock(file.handle(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return true;
+    while (!logfile::tryLock(file)) {
         if (waited.elapsed() >= kLockWaitMs)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-#else
-    Q_UNUSED(file);
-#endif
     return true;
-}
-
-// Whether the locked file is still the one at path: a Log that created the file and failed
-// removes it again, and a Log that waited for its lock meanwhile must open the new one.
-bool stillAtPath(const QFile& file, const QString& path)
-{
-#ifdef Q_OS_UNIX
-    struct stat opened {};
-    struct stat named {};
-    return ::fstat(file.handle(), &opened) == 0 &&
-           ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
-           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
-#else
-    Q_UNUSED(file);
-    Q_UNUSED(path);
-    return true;
-#endif
 }
 
 // Opens the file for appending, creating it when missing, and locks it. Returns whether this Log
@@ -99,7 +71,7 @@ bool openLocked(QFile& file, const QString& path)
                  QStringLiteral("another program has held its lock for %1 seconds")
                      .arg(kLockWaitMs / 1000));
         }
-        if (stillAtPath(file, path))
+        if (logfile::isAtPath(file, path))
             return created;
         file.close();
         if (attempt == 10)
@@ -121,46 +93,14 @@ bool restoreSize(QFile& file, const QString& path, qint64 size, qint64 end, bool
             why = reason(errno, file);
             return false;
         }
-        if (!lockFile(file) || !stillAtPath(file, path) || file.size() != end) {
+        if (!lockFile(file) || !logfile::isAtPath(file, path) || file.size() != end) {
             why = QStringLiteral("another program wrote to the file after it");
             return false;
         }
     }
     if (created && size == 0 && QFile::remove(path))
         return true;
-#ifdef Q_OS_UNIX
-    struct stat st {};
-    if (::fstat(file.handle(), &st) == 0 && !S_ISREG(st.st_mode))
-        return true;
-    if (::ftruncate(file.handle(), size) != 0 || ::fsync(file.handle()) != 0) {
-        why = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    return true;
-#else
-    if (file.isSequential())
-        return true;
-    if (!file.resize(size)) {
-        why = file.errorString();
-        return false;
-    }
-    return true;
-#endif
-}
-
-// Makes the written block durable. Devices and pipes that cannot be synced have nothing to lose.
-bool syncToDisk(QFile& file, QString& why)
-{
-#ifdef Q_OS_UNIX
-    if (::fsync(file.handle()) == 0 || errno == EINVAL || errno == EROFS)
-        return true;
-    why = QString::fromLocal8Bit(std::strerror(errno));
-    return false;
-#else
-    Q_UNUSED(file);
-    Q_UNUSED(why);
-    return true;
-#endif
+    return logfile::truncate(file, size, why);
 }
 
 // The platform's 8-bit encoding, with "?" for a character it cannot represent. UTF-8 holds every
@@ -176,34 +116,11 @@ QByteArray to8Bit(QString text)
     return text.toLocal8Bit();
 }
 
-bool syncDirectory(const QString& path, QString& why)
-{
-#ifdef Q_OS_UNIX
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return true; // nothing that could be synced
-    const bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
-    if (!ok)
-        why = QString::fromLocal8Bit(std::strerror(errno));
-    ::close(fd);
-    return ok;
-#else
-    Q_UNUSED(path);
-    Q_UNUSED(why);
-    return true;
-#endif
-}
-
 } // namespace
 
 QString defaultLogPath()
 {
-#ifdef Q_OS_WIN
-    return QStringLiteral("c:\\commlog.txt");
-#else
-    return QDir::homePath() + QStringLiteral("/commlog.txt");
-#endif
+    return logfile::defaultPath();
 }
 
 QByteArray formatLogBlock(const QString& modeText, const QString& termText,
@@ -258,11 +175,11 @@ void appendLog(const QString& path, const QString& modeText, const QString& term
             failWritten(QStringLiteral("cannot be written"), reason(errno, file));
         written += n; // a short write is followed by one that tells why it stopped
     }
-    if (!syncToDisk(file, why))
+    if (!logfile::sync(file, why))
         failWritten(QStringLiteral("cannot be synced to the disk"), why);
     // A new file survives a power cut only once its directory entry is on the disk too: synced
     // when the first block lands in it, also in a file that an earlier Log left empty.
-    if (sizeBefore == 0 && !syncDirectory(path, why))
+    if (sizeBefore == 0 && !logfile::syncDirectory(path, why))
         failWritten(QStringLiteral("was written, but its folder cannot be synced to the disk"),
                     why);
     errno = 0;
