@@ -9,7 +9,7 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 echo "== checking $deb ($(dpkg-deb -f "$deb" Version))"
 dpkg-deb -x "$deb" "$root/tree"
-for f in usr/bin/hexline usr/share/applications/hexline.desktop \
+for f in usr/bin/hexline usr/share/applications/org.hexline.hexline.desktop \
          usr/share/icons/hicolor/scalable/apps/hexline.svg usr/share/man/man1/hexline.1; do
   [ -e "$root/tree/$f" ] || { echo "missing from the package: /$f"; exit 1; }
 done
