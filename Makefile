@@ -10,7 +10,7 @@ XVFB := xvfb-run -a -s "-screen 0 1280x800x24"
 # Debian packages that building, running, testing, fuzzing, packaging and benchmarking need.
 PACKAGES := g++ make cmake qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev \
             clang clang-format libclang-rt-14-dev dpkg-dev xvfb xauth x11-utils imagemagick fonts-dejavu-core \
-            fonts-freefont-ttf
+            fonts-freefont-ttf build-essential debhelper lintian appstream desktop-file-utils
 
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=16 \
   LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
@@ -107,10 +107,12 @@ bench: build
 install: build
 	cmake --install $(BUILD)
 
-package: build
-	cd $(BUILD) && cpack
+# The tests are not built into the package: `make test` runs them on the tree itself.
+package: deps
+	DEB_BUILD_OPTIONS="nocheck parallel=$(JOBS)" tools/package.sh $(BUILD)
 
-# The package unpacks, apt can satisfy its dependencies and its program starts; nothing is installed.
+# lintian, appstreamcli and desktop-file-validate find nothing, the package unpacks, apt can satisfy
+# its dependencies and its program starts; nothing is installed.
 package-check: package
 	tools/check-package.sh $(BUILD)
 

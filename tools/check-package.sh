@@ -1,18 +1,48 @@
 #!/usr/bin/env bash
-# Checks the Debian package just built without installing it: its files unpack into a temporary
-# root, apt can satisfy its dependencies on this machine, and the unpacked program starts and
-# stays up with its window shown (under Xvfb).
+# Checks the Debian package just built without installing it: lintian, the AppStream validator
+# and desktop-file-validate find nothing to report, its files unpack into a temporary root, apt
+# can satisfy its dependencies on this machine, and the unpacked program starts and stays up
+# with its window shown (under Xvfb).
 set -euo pipefail
 build=${1:-build}
 deb=$(realpath "$(ls -t "$build"/hexline_*.deb | head -n 1)")
+version=$(dpkg-deb -f "$deb" Version)
+dbgsym=$(realpath "$build/hexline-dbgsym_${version}_$(dpkg-deb -f "$deb" Architecture).deb")
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
-echo "== checking $deb ($(dpkg-deb -f "$deb" Version))"
+echo "== checking $deb ($version)"
+
+# Any error or warning fails; an override in debian/hexline.lintian-overrides carries its reason.
+echo "== lintian"
+lintian --fail-on error,warning "$deb" "$dbgsym"
+
 dpkg-deb -x "$deb" "$root/tree"
-for f in usr/bin/hexline usr/share/applications/hexline.desktop \
-         usr/share/icons/hicolor/scalable/apps/hexline.svg usr/share/man/man1/hexline.1; do
+id=org.hexline.hexline
+metainfo=$root/tree/usr/share/metainfo/$id.metainfo.xml
+desktop=$root/tree/usr/share/applications/$id.desktop
+for f in usr/bin/hexline usr/bin/hexline-sim "${desktop#"$root/tree/"}" "${metainfo#"$root/tree/"}" \
+         usr/share/icons/hicolor/scalable/apps/hexline.svg usr/share/man/man1/hexline.1.gz \
+         usr/share/man/man1/hexline-sim.1.gz usr/share/doc/hexline/copyright \
+         usr/share/doc/hexline/changelog.gz; do
   [ -e "$root/tree/$f" ] || { echo "missing from the package: /$f"; exit 1; }
 done
+
+# Any finding fails, pedantic hints shown too; validate-tree also holds the desktop entry
+# against the metadata.
+echo "== appstreamcli validate --no-net"
+appstreamcli validate --no-net --strict --pedantic "$metainfo"
+appstreamcli validate-tree --no-net --strict --pedantic "$root/tree"
+release=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$metainfo" | head -n 1)
+case $version in
+  "$release" | "$release"+*) ;;
+  *) echo "the metadata's latest release is $release, the package's version $version"; exit 1 ;;
+esac
+
+# desktop-file-validate exits 0 on warnings and hints: any output at all is a finding.
+echo "== desktop-file-validate"
+findings=$(desktop-file-validate "$desktop" 2>&1) || true
+[ -z "$findings" ] || { echo "$findings"; exit 1; }
+
 # The package's own dependencies, as apt would resolve them; nothing is installed.
 if ! apt-get install --simulate -q "$deb" >"$root/apt.log" 2>&1; then
   cat "$root/apt.log"
@@ -29,4 +59,4 @@ HOME=$root/home xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   kill -0 $pid || { echo "the unpacked program ended by itself"; exit 1; }
   kill $pid
 ' _ "$root/tree/usr/bin/hexline"
-echo "package unpacks, its dependencies resolve, and its program starts: ok"
+echo "package is lintian clean, its metadata and desktop entry validate, it unpacks, its dependencies resolve, and its program starts: ok"
