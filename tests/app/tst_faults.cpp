@@ -299,6 +299,8 @@ private Q_SLOTS:
     {
         QFETCH(int, signal);
         QProcess program;
+        // Started as from a terminal, whatever this test inherited.
+        program.setChildProcessModifier([signal] { ::signal(signal, SIG_DFL); });
         program.start(QStringLiteral(HEXLINE_BIN), {});
         QVERIFY(program.waitForStarted());
         // Sent once the program has set up its handlers, which /proc shows as signals caught.
