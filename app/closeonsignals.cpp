@@ -49,8 +49,12 @@ void closeOnSignals(QWidget& window)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        // One ignored at start stays so: a program started with nohup outlives the logout.
+        struct sigaction before {};
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            ::sigaction(signal, &action, nullptr);
+    }
 #else
     Q_UNUSED(window);
 #endif

@@ -59,4 +59,10 @@ HOME=$root/home xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   kill -0 $pid || { echo "the unpacked program ended by itself"; exit 1; }
   kill $pid
 ' _ "$root/tree/usr/bin/hexline"
-echo "package is lintian clean, its metadata and desktop entry validate, it unpacks, its dependencies resolve, and its program starts: ok"
+# Control characters show as pictures (U+2400 to U+2426): a font package it depends on must draw them.
+covering=$(fc-list ':charset=240d' file | sed 's/: *$//')
+for font in $(dpkg-deb -f "$deb" Depends | grep -o 'fonts-[a-z0-9.+-]*'); do
+  [ -n "$covering" ] && dpkg -L "$font" 2>/dev/null | grep -qxF "$covering" && drawn=$font
+done
+[ -n "${drawn:-}" ] || { echo "no font package that it depends on draws U+240D (install them: make deps)"; exit 1; }
+echo "package is lintian clean, its metadata and desktop entry validate, it unpacks, its dependencies resolve, its program starts and $drawn draws its pictures: ok"

@@ -1,7 +1,8 @@
 // A simulated serial device. It creates a pseudo-terminal, attaches it as the lowest port number
 // whose entry is missing from the port directory, prints "Port N" and streams hex-digit lines:
 // 4 to 40 digits ended by "D", now and then a line over 200 digits or a character that is no
-// hexadecimal digit. It removes its entry when it ends, also on Ctrl-C and SIGTERM.
+// hexadecimal digit. It removes its entry when it ends, also on Ctrl-C and SIGTERM; an entry left
+// by one that was killed outright is taken over.
 //
 // By default it delivers like a USB serial adapter: characters paced at the line's rate, handed
 // over in pieces of 1 to 62 bytes every 1 to 16 ms, so lines arrive cut at random places. For
@@ -25,7 +26,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <random>
+#include <string>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -66,7 +69,8 @@ void usage(std::FILE* to)
     // clang-format on
 }
 
-bool parse(int argc, char* argv[], Options& o)
+// Reads the options; false with the reason in error when they are not ones.
+bool parse(int argc, char* argv[], Options& o, std::string& error)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -78,12 +82,20 @@ bool parse(int argc, char* argv[], Options& o)
             o.wholeLines = true;
             continue;
         }
-        if (i + 1 >= argc)
+        if (arg != "--baud" && arg != "--rate" && arg != "--seconds" && arg != "--seed") {
+            error = "unknown option " + arg;
             return false;
+        }
+        if (i + 1 >= argc) {
+            error = arg + " needs a value";
+            return false;
+        }
         char* end = nullptr;
         const double value = std::strtod(argv[++i], &end);
-        if (end == argv[i] || *end != '\0')
+        if (end == argv[i] || *end != '\0') {
+            error = arg + " needs a number, not " + argv[i];
             return false;
+        }
         if (arg == "--baud") {
             o.baud = value;
         } else if (arg == "--rate") {
@@ -91,13 +103,15 @@ bool parse(int argc, char* argv[], Options& o)
             o.wholeLines = true;
         } else if (arg == "--seconds") {
             o.seconds = value;
-        } else if (arg == "--seed") {
-            o.seed = unsigned(value);
         } else {
-            return false;
+            o.seed = unsigned(value);
         }
     }
-    return o.baud >= 10 && o.rate > 0 && o.seconds >= 0;
+    if (o.baud < 10 || o.rate <= 0 || o.seconds < 0) {
+        error = "--baud must be 10 or more, --rate more than 0 and --seconds 0 or more";
+        return false;
+    }
+    return true;
 }
 
 // Realistic traffic: lines of 4 to 40 digits ended by "D"; one line in 50 runs past 200 digits;
@@ -125,7 +139,19 @@ private:
     std::mt19937 rng_;
 };
 
-// Claims the lowest free comN with a symbolic link to device; symlink() never replaces an entry.
+// An entry left by a simulator that was killed: a link to a pseudo-terminal that is gone, or
+// whose number has passed to this simulator's own.
+bool leftByKilledSimulator(const QByteArray& entry, const QByteArray& device)
+{
+    char target[PATH_MAX] = {};
+    const ssize_t n = ::readlink(entry.constData(), target, sizeof target - 1);
+    struct stat st {};
+    return n > 0 && QByteArray(target, n).startsWith("/dev/pts/") &&
+           (target == device || (::stat(target, &st) != 0 && errno == ENOENT));
+}
+
+// Claims the lowest free comN with a symbolic link to device, taking over one that a killed
+// simulator left; symlink() never replaces an entry, so two simulators never claim one number.
 int attach(const QString& directory, const QByteArray& device, QByteArray& entry)
 {
     QDir().mkpath(directory);
@@ -135,6 +161,9 @@ int attach(const QString& directory, const QByteArray& device, QByteArray& entry
             return port;
         if (errno != EEXIST)
             return -1;
+        if (leftByKilledSimulator(entry, device) && ::unlink(entry.constData()) == 0 &&
+            ::symlink(device.constData(), entry.constData()) == 0)
+            return port;
     }
     return -1;
 }
@@ -153,7 +182,9 @@ void detach(const QByteArray& entry, const QByteArray& device)
 int main(int argc, char* argv[])
 {
     Options options;
-    if (!parse(argc, argv, options)) {
+    std::string error;
+    if (!parse(argc, argv, options, error)) {
+        std::fprintf(stderr, "hexline-sim: %s\n", error.c_str());
         usage(stderr);
         return 2;
     }

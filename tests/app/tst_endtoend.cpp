@@ -5,6 +5,7 @@
 #include "tests/app/windowfixture.h"
 #include "tests/support/testutil.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -68,12 +69,17 @@ private Q_SLOTS:
         QVERIFY(writePiece("1A"));
         QCOMPARE(textTail()->text() + valueTail()->text(), u"1A1 10 "_s);
         QCOMPARE(w_->textList().count(), 2); // the line is still open
+        QElapsedTimer sinceSent;
+        sinceSent.start();
         QVERIFY(writePiece("D"));
         QCOMPARE(w_->textList().count(), 3);
         QCOMPARE(textTail()->text() + valueTail()->text(), u"1A1 10 "_s);
-        // The views catch up with the lists at the next frame.
+        // The views catch up with the lists at the next frame: the ended line is on the screen
+        // well within half a second of its terminator, even on a busy machine, where a user would
+        // take a delay of seconds for a fault.
         QTRY_COMPARE(shown(textView()) + shown(valueView()),
                      test::entries(w_->textList()) + test::entries(w_->valueList()));
+        QVERIFY2(sinceSent.elapsed() < 500, qPrintable(u"%1 ms"_s.arg(sinceSent.elapsed())));
 
         QTest::mouseClick(logButton(), Qt::LeftButton);
         QCOMPARE(test::readFile(w_->logPath()),

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <optional>
+#include <time.h>
 
 namespace hexline::test {
 
@@ -36,6 +37,15 @@ inline QByteArray readFile(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// The CPU time of the calling thread in ms: the event thread's own work, however busy the
+// machine is.
+inline qint64 threadCpuMs()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
 } // namespace hexline::test
