@@ -3,16 +3,13 @@
 #include <QSocketNotifier>
 #include <QWidget>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
-#endif
 
 namespace hexline {
 
-#ifdef Q_OS_UNIX
 namespace {
 
 // A signal handler may do little more than write: it wakes the event loop through this pipe.
@@ -27,11 +24,9 @@ void onSignal(int)
 }
 
 } // namespace
-#endif
 
 void closeOnSignals(QWidget& window)
 {
-#ifdef Q_OS_UNIX
     if (::pipe(wakeUp) != 0)
         return; // the signals then end the program as they would anyway
     for (int fd : wakeUp) {
@@ -55,9 +50,6 @@ void closeOnSignals(QWidget& window)
         if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
             ::sigaction(signal, &action, nullptr);
     }
-#else
-    Q_UNUSED(window);
-#endif
 }
 
 } // namespace hexline
