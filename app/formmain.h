@@ -3,15 +3,14 @@
 #include "entrydelegate.h"
 #include "eventlist.h"
 #include "eventlistmodel.h"
+#include "frameclock.h"
 #include "livetails.h"
 #include "pairedlists.h"
 #include "portcontrol.h"
 #include "receiveprocessor.h"
 #include "serialcomm.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -71,15 +70,14 @@ private:
     void Command4_Click();
     void Comm1_OnComm();
     void showTails(const QString& textTail, const QString& valueTail) override;
+    bool frameDue() const override { return frames_.due(); }
     QString portText() const override;
     QString setupText() const override;
     QString modeText() const override;
     QString endText() const override;
     void setOpenEnabled(bool enabled) override;
     void setCloseEnabled(bool enabled) override;
-    bool event(QEvent* e) override;
-    void requestFrame();
-    void frame();
+    void catchUp();
     void run(const char* operation, const std::function<void()>& handler);
     void showFailure(const QString& title, const QString& message, const QString& brief);
 
@@ -90,9 +88,7 @@ private:
     EntryDelegate textDelegate_;
     EntryDelegate valueDelegate_;
     ReceiveProcessor receiver_;
-    QTimer frameTimer_; // runs only while a change waits for the next frame
-    QElapsedTimer sincePaint_;
-    bool inFrame_ = false;
+    FrameClock frames_;
     QString logPath_;
     QPointer<QMessageBox> failureBox_; // the one shown, until the user closes it
 };

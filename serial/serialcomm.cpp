@@ -44,13 +44,12 @@ bool isFatal(QSerialPort::SerialPortError error)
     }
 }
 
-// Receive events that take less than this start a pacing interval of this many ms: a little
+// Receive events that take less than this start a pacing interval (setPaceInterval): a little
 // longer than a frame of the screen, whose painting ends it early (catchUp) when the window has
 // something to show, so that what the window shows is no older than it would be otherwise. Only
 // the event waits: bytes are read from the device as they come, for a hang-up discards what the
 // terminal still holds, and a terminal left full stops taking bytes from the adapter.
 constexpr qint64 kPaceBelow = 2048;
-constexpr int kPaceMs = 20;
 
 } // namespace
 
@@ -381,7 +380,7 @@ void SerialComm::raise(qint16 event)
 void SerialComm::startPacing()
 {
     paced_ = true;
-    pace_->start(kPaceMs);
+    pace_->start(paceMs_);
 }
 
 void SerialComm::stopPacing()

@@ -52,6 +52,9 @@ public:
     // Ends a pacing interval early: the receive event for what came during it is raised before
     // this returns. The window calls it as it paints, so that one wake-up handles and paints.
     void catchUp();
+    // How long a trickling device's receive event may wait: a little longer than a frame of the
+    // screen, so that the frame (catchUp) is what ends the wait when the window has one coming.
+    void setPaceInterval(int ms) { paceMs_ = ms; }
 
     // For tests, benchmarks and simulations only; the program itself never calls these.
     // The device of the port while it is open.
@@ -104,6 +107,7 @@ private:
     // most once per pacing interval instead of at every read; its bytes are still read as they
     // come. A device that floods raises it at once.
     QTimer* pace_;
+    int paceMs_ = 20;
     bool paced_ = false;
 };
 
