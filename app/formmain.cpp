@@ -1,6 +1,7 @@
 #include "formmain.h"
 
 #include "commlog.h"
+#include "entrylistview.h"
 #include "error.h"
 #include "livelabel.h"
 
@@ -57,7 +58,7 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption,
 QListView* list(QWidget* parent, const char* name, EventListModel* model, EntryDelegate* delegate,
                 const QRect& geometry)
 {
-    auto* v = make<QListView>(parent, name, geometry);
+    auto* v = make<EntryListView>(parent, name, geometry);
     v->setModel(model);
     v->setItemDelegate(delegate);
     v->setUniformItemSizes(true);
@@ -239,13 +240,9 @@ void FormMain::catchUp()
     // What a trickling device sent since its last receive event (read as it came) is handled
     // now rather than at a wake-up of its own, and this frame paints it.
     Comm1.catchUp();
-    // The views learn of the lists' changes in one batch and lay out their rows now, so that
-    // this frame paints them.
-    const std::pair<EventListModel*, QListView*> lists[] = {{&textModel_, List1},
-                                                            {&valueModel_, List2}};
-    for (auto [model, view] : lists)
-        if (model->sync())
-            view->doItemsLayout();
+    // The views learn of the lists' changes in one batch, so that this frame paints them.
+    textModel_.sync();
+    valueModel_.sync();
 }
 
 void FormMain::run(const char* operation, const std::function<void()>& handler)
