@@ -3,11 +3,63 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 
 #include <algorithm>
 #include <utility>
 
 namespace hexline {
+
+namespace {
+
+// Qt's raster engine hands a fill of more scan lines than this to its thread pool; waking its
+// threads costs more than filling a scroll bar.
+constexpr int kBandLines = 64;
+
+// A scroll bar that is repainted only when its slider moves on the screen. A list that grows by a
+// row changes the range at every frame, which mostly moves the slider by less than a pixel. When
+// the pointer is elsewhere, it is painted in bands short enough to be filled on this thread.
+class SliderScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change == SliderOrientationChange || slider() != painted_)
+            QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* event) override
+    {
+        painted_ = slider();
+        if (underMouse() || isSliderDown()) { // hovered or pressed parts are drawn as such
+            QScrollBar::paintEvent(event);
+            return;
+        }
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        option.subControls = QStyle::SC_All;
+        QPainter painter(this);
+        const QRect area = event->rect();
+        for (int top = area.top(); top <= area.bottom(); top += kBandLines) {
+            painter.setClipRect(QRect(area.left(), top, area.width(), kBandLines) & area);
+            style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
+        }
+    }
+
+private:
+    QRect slider() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                       this);
+    }
+
+    QRect painted_;
+};
+
+} // namespace
 
 // The rows are laid out here, by their number and one height, and never by QListView: its layout
 // is redone for every row inserted and repaints the whole view each time.
@@ -15,6 +67,7 @@ namespace hexline {
 EntryListView::EntryListView(QWidget* parent) : QListView(parent)
 {
     setVerticalScrollMode(ScrollPerPixel);
+    setVerticalScrollBar(new SliderScrollBar(Qt::Vertical, this));
 }
 
 void EntryListView::setModel(QAbstractItemModel* model)
