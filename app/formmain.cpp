@@ -117,7 +117,9 @@ FormMain::FormMain(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
       textModel_(textList_), valueModel_(valueList_), receiver_({textList_, valueList_}, *this),
-      frames_(*this, [this] { catchUp(); }), logPath_(defaultLogPath())
+      frames_(
+          *this, [this] { catchUp(); }, [this] { return receiver_.linesEnded(); }),
+      logPath_(defaultLogPath())
 {
     setObjectName(QStringLiteral("frmMAIN"));
     setWindowTitle(QStringLiteral("Form1"));
@@ -173,6 +175,8 @@ FormMain::FormMain(QWidget* parent)
     connect(&textModel_, &EventListModel::changed, &frames_, &FrameClock::request);
     connect(&valueModel_, &EventListModel::changed, &frames_, &FrameClock::request);
     Comm1.setPaceInterval(frames_.intervalMs() + kPaceSlackMs);
+    connect(&frames_, &FrameClock::intervalChanged, this,
+            [this](int ms) { Comm1.setPaceInterval(ms + kPaceSlackMs); });
 }
 
 FormMain::~FormMain() = default;

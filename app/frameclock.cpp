@@ -8,18 +8,29 @@
 
 namespace hexline {
 
-FrameClock::FrameClock(QWidget& window, std::function<void()> catchUp)
-    : QObject(&window), window_(window), catchUp_(std::move(catchUp))
+namespace {
+
+// Lines a second that a person can still follow one by one; beyond them frames come less often.
+constexpr int kReadableLinesPerSecond = 20;
+// The stretch over which lines are counted to choose the interval.
+constexpr int kCountMs = 250;
+
+} // namespace
+
+FrameClock::FrameClock(QWidget& window, std::function<void()> catchUp,
+                       std::function<qint64()> linesEnded)
+    : window_(window), catchUp_(std::move(catchUp)), linesEnded_(std::move(linesEnded))
 {
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &FrameClock::paint);
+    sinceCount_.start();
     window_.installEventFilter(this);
 }
 
 bool FrameClock::due() const
 {
-    return !sincePaint_.isValid() || sincePaint_.elapsed() >= interval_;
+    return !inFrame_ && (!sincePaint_.isValid() || sincePaint_.elapsed() >= interval_);
 }
 
 void FrameClock::request()
@@ -32,9 +43,13 @@ void FrameClock::request()
 
 void FrameClock::paint()
 {
-    timer_.stop();
-    catchUp_();
+    // The catch-up's own receive event finds a frame due: this frame paints what it changes.
+    if (inFrame_)
+        return;
     inFrame_ = true;
+    catchUp_();
+    timer_.stop(); // whatever the catch-up asked for is painted now
+    countLines();
     QEvent paint(QEvent::UpdateRequest);
     QCoreApplication::sendEvent(&window_, &paint);
     inFrame_ = false;
@@ -52,6 +67,23 @@ bool FrameClock::eventFilter(QObject* watched, QEvent* event)
     }
     sincePaint_.start();
     return false;
+}
+
+void FrameClock::countLines()
+{
+    const qint64 elapsed = sinceCount_.elapsed();
+    if (elapsed < kCountMs)
+        return;
+    const qint64 lines = linesEnded_();
+    const int interval = (lines - linesAtCount_) * 1000 > kReadableLinesPerSecond * elapsed
+                             ? kJumpIntervalMs
+                             : kIntervalMs;
+    linesAtCount_ = lines;
+    sinceCount_.start();
+    if (interval != interval_) {
+        interval_ = interval;
+        Q_EMIT intervalChanged(interval_);
+    }
 }
 
 } // namespace hexline
