@@ -50,14 +50,26 @@ bool isFatal(QSerialPort::SerialPortError error)
 // the event waits: bytes are read from the device as they come, for a hang-up discards what the
 // terminal still holds, and a terminal left full stops taking bytes from the adapter.
 constexpr qint64 kPaceBelow = 2048;
+// While an event is paced and the device hands over fewer bytes a millisecond than this, reading
+// pauses for a few ms at a time (ReadPause), so that a trickle does not wake the program for every
+// piece the adapter hands over. The bytes wait in the terminal, which a hang-up discards: what came
+// in the last pause before an adapter is unplugged is lost, as what the adapter itself still held
+// back is (an FTDI adapter holds up to 16 ms). A pause leaves the terminal far from full.
+constexpr qint64 kTrickleBytesPerMs = 64;
 
 } // namespace
 
 SerialComm::SerialComm(QObject* parent)
-    : QObject(parent), port_(new QSerialPort(this)), pace_(new QTimer(this))
+    : QObject(parent), port_(new QSerialPort(this)), pace_(new QTimer(this)),
+      reads_(new ReadPause(*port_))
 {
     port_->setReadBufferSize(0); // unbounded: received data is never discarded
-    connect(port_, &QSerialPort::readyRead, this, [this] { raise(kReceiveEvent); });
+    connect(port_, &QSerialPort::readyRead, this, &SerialComm::onReadyRead);
+    connect(reads_, &ReadPause::resumed, this, [this] {
+        const qint64 pulled = reads_->lastPulled();
+        if (paced_ && !failing_ && pulled > 0 && pulled < kTrickleBytesPerMs * ReadPause::kPauseMs)
+            reads_->pause();
+    });
     connect(port_, &QSerialPort::errorOccurred, this, &SerialComm::onError);
     pace_->setSingleShot(true);
     pace_->setTimerType(Qt::PreciseTimer);
@@ -178,6 +190,7 @@ qint64 SerialComm::bytesWaiting() const
 void SerialComm::closeDevice()
 {
     stopPacing();
+    reads_->resume();
     raiseAgain_ = false; // nothing is due from a closed port
 #ifdef Q_OS_UNIX
     if (port_->isOpen()) {
@@ -377,6 +390,15 @@ void SerialComm::raise(qint16 event)
     }
 }
 
+void SerialComm::onReadyRead()
+{
+    if (reads_->pulling())
+        return; // read on purpose by whoever raises the event next
+    if (paced_ && !failing_ && bytesWaiting() < kTrickleBytesPerMs)
+        reads_->pause();
+    raise(kReceiveEvent);
+}
+
 void SerialComm::startPacing()
 {
     paced_ = true;
@@ -400,6 +422,7 @@ void SerialComm::endPacing()
     stopPacing();
     if (!PortOpen())
         return;
+    reads_->resume();
     if (bytesWaiting() > 0)
         raise(kReceiveEvent);
 }

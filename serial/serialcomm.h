@@ -2,6 +2,7 @@
 
 #include "linesettings.h"
 #include "parmrkdecoder.h"
+#include "readpause.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -71,6 +72,7 @@ Q_SIGNALS:
     void deviceFailed(const QString& message);
 
 private:
+    void onReadyRead();
     void startPacing();
     void stopPacing();
     void endPacing();
@@ -107,6 +109,7 @@ private:
     // most once per pacing interval instead of at every read; its bytes are still read as they
     // come. A device that floods raises it at once.
     QTimer* pace_;
+    ReadPause* reads_; // a paced event's bytes mostly wait in the terminal, read a few ms apart
     int paceMs_ = 20;
     bool paced_ = false;
 };
