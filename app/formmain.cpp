@@ -1,5 +1,6 @@
 #include "app/formmain.h"
 
+#include "app/entrylistview.h"
 #include "app/livelabel.h"
 #include "errors/error.h"
 #include "log/commlog.h"
@@ -60,7 +61,7 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption,
 QListView* list(QWidget* parent, const char* name, EventListModel* model, EntryDelegate* delegate,
                 const QRect& geometry)
 {
-    auto* v = make<QListView>(parent, name, geometry);
+    auto* v = make<EntryListView>(parent, name, geometry);
     v->setModel(model);
     v->setItemDelegate(delegate);
     v->setUniformItemSizes(true);
@@ -93,6 +94,10 @@ QLabel* liveLabel(QWidget* parent, const char* name, const QRect& geometry)
     return l;
 }
 
+// A trickling device's receive event waits a little longer than a frame, so that the frame, which
+// ends the wait early, is what handles it.
+constexpr int kPaceSlackMs = 4;
+
 // A message as a message box shows it: words longer than a line (device paths) cut in the
 // middle, and the whole cut short, so that the box always fits on the screen.
 QString fitForBox(const QString& message)
@@ -115,6 +120,8 @@ FormMain::FormMain(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
       textModel_(textList_), valueModel_(valueList_), receiver_({textList_, valueList_}, *this),
+      frames_(
+          *this, [this] { catchUp(); }, [this] { return receiver_.linesEnded(); }),
       logPath_(defaultLogPath())
 {
     setObjectName(QStringLiteral("frmMAIN"));
@@ -164,12 +171,13 @@ FormMain::FormMain(QWidget* parent)
     connect(logButton_, &QPushButton::clicked, this, &FormMain::logClicked);
     connect(&serial_, &SerialComm::commEvent, this, &FormMain::serialEvent);
 
-    frameTimer_.setSingleShot(true);
-    frameTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&frameTimer_, &QTimer::timeout, this, &FormMain::frame);
-    // A change in the lists asks for a frame; one in the labels' captions asks by itself.
-    connect(&textModel_, &EventListModel::changed, this, &FormMain::requestFrame);
-    connect(&valueModel_, &EventListModel::changed, this, &FormMain::requestFrame);
+    // A change in the lists asks for a frame; one in the labels' captions asks by itself. A
+    // trickling device is read in step with the frames.
+    connect(&textModel_, &EventListModel::changed, &frames_, &FrameClock::request);
+    connect(&valueModel_, &EventListModel::changed, &frames_, &FrameClock::request);
+    serial_.setPaceInterval(frames_.intervalMs() + kPaceSlackMs);
+    connect(&frames_, &FrameClock::intervalChanged, this,
+            [this](int ms) { serial_.setPaceInterval(ms + kPaceSlackMs); });
 }
 
 FormMain::~FormMain() = default;
@@ -234,50 +242,18 @@ void FormMain::showTails(const QString& textTail, const QString& valueTail)
     valueTail_->setText(valueTail);
     // Inside a long receive event the event loop does not run: the labels are painted from here
     // when a frame is due, so that they stay live.
-    if (!sincePaint_.isValid() || sincePaint_.elapsed() >= ReceiveProcessor::kRepaintIntervalMs)
-        frame();
+    if (frames_.due())
+        frames_.paint();
 }
 
-bool FormMain::event(QEvent* e)
-{
-    // The window is painted at most once per frame: a paint asked for sooner waits for the next
-    // frame. Exposures do not come this way and are painted at once.
-    if (e->type() == QEvent::UpdateRequest && !inFrame_ && sincePaint_.isValid() &&
-        sincePaint_.elapsed() < ReceiveProcessor::kRepaintIntervalMs) {
-        requestFrame();
-        return true;
-    }
-    if (e->type() == QEvent::UpdateRequest)
-        sincePaint_.start();
-    return QWidget::event(e);
-}
-
-void FormMain::requestFrame()
-{
-    if (frameTimer_.isActive())
-        return;
-    const qint64 since =
-        sincePaint_.isValid() ? sincePaint_.elapsed() : ReceiveProcessor::kRepaintIntervalMs;
-    frameTimer_.start(int(std::max<qint64>(0, ReceiveProcessor::kRepaintIntervalMs - since)));
-}
-
-void FormMain::frame()
+void FormMain::catchUp()
 {
     // What a trickling device sent since its last receive event (read as it came) is handled
     // now rather than at a wake-up of its own, and this frame paints it.
     serial_.catchUp();
-    frameTimer_.stop();
-    // The views learn of the lists' changes in one batch and lay out their rows now, so that
-    // this frame paints them.
-    const std::pair<EventListModel*, QListView*> lists[] = {{&textModel_, textView_},
-                                                            {&valueModel_, valueView_}};
-    for (auto [model, view] : lists)
-        if (model->sync())
-            view->doItemsLayout();
-    inFrame_ = true;
-    QEvent paint(QEvent::UpdateRequest);
-    QCoreApplication::sendEvent(this, &paint);
-    inFrame_ = false;
+    // The views learn of the lists' changes in one batch, so that this frame paints them.
+    textModel_.sync();
+    valueModel_.sync();
 }
 
 void FormMain::run(const char* operation, const std::function<void()>& handler)

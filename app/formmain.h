@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/entrydelegate.h"
+#include "app/frameclock.h"
 #include "monitor/eventlist.h"
 #include "monitor/eventlistmodel.h"
 #include "monitor/livetails.h"
@@ -9,9 +10,7 @@
 #include "serial/portcontrol.h"
 #include "serial/serialcomm.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -49,6 +48,7 @@ public:
     qint16 termValue() const { return termValue_; }
     EventList& textList() { return textList_; }
     EventList& valueList() { return valueList_; }
+    PairedLists lists() { return {textList_, valueList_}; }
     const ReceiveProcessor& receiver() const { return receiver_; }
 
 Q_SIGNALS:
@@ -60,17 +60,15 @@ private:
     void closeClicked();
     void logClicked();
     void serialEvent(CommEvent event);
-    PairedLists lists() { return {textList_, valueList_}; }
     void showTails(const QString& textTail, const QString& valueTail) override;
+    bool frameDue() const override { return frames_.due(); }
     QString portText() const override;
     QString setupText() const override;
     QString modeText() const override;
     QString terminationText() const override;
     void setOpenEnabled(bool enabled) override;
     void setCloseEnabled(bool enabled) override;
-    bool event(QEvent* e) override;
-    void requestFrame();
-    void frame();
+    void catchUp();
     void run(const char* operation, const std::function<void()>& handler);
     void showFailure(const QString& title, const QString& message, const QString& brief);
     void closeFailureOf(const char* operation);
@@ -96,9 +94,7 @@ private:
     EntryDelegate textDelegate_;
     EntryDelegate valueDelegate_;
     ReceiveProcessor receiver_;
-    QTimer frameTimer_; // runs only while a change waits for the next frame
-    QElapsedTimer sincePaint_;
-    bool inFrame_ = false;
+    FrameClock frames_;
     QString logPath_;
     QPointer<QMessageBox> failureBox_;      // the one shown, until the user closes it
     const char* failedOperation_ = nullptr; // what failureBox_ tells of: "Open", "Log", "Port"...

@@ -1,17 +1,25 @@
 // What watching a line costs: the real window and serial component on a pseudo-terminal, fed by a
-// writer that writes every millisecond at a fixed rate, as a USB adapter delivers. Per rate it
-// prints the drain rate, the monitor's CPU seconds per second (the writer's own CPU taken off),
-// the X server's when it can be found, and memory at the start and the end.
-// Usage: cpu_cost [seconds per rate [rate...]]   (default 10 s; idle, 11520, 100000 and 1200000)
+// writer that writes every millisecond at a fixed rate, as a USB adapter delivers. Each rate is
+// measured twice: with the lists growing from empty (emptied again, as Log empties them, before
+// they are full) and with the lists full. Per rate and phase it prints the drain rate, the
+// monitor's CPU seconds per second (the writer's own CPU taken off), the X server's when it can be
+// found, their total, the frames painted per second, the monitor's wake-ups (voluntary context
+// switches of its threads) and read calls per second, and memory at the start and the end. Per
+// rate, a bare reader of the same kind of terminal, fed the same way, is the floor: the CPU and
+// wake-ups that merely reading at that rate costs, and the monitor's total as a multiple of it.
+// Usage: cpu_cost [seconds per phase [rate...]]
+//        (default 10 s; idle, 960, 11520, 100000 and 1200000 characters per second)
 
 #include "app/formmain.h"
 #include "bench/memory.h"
 #include "bench/traffic.h"
 #include "bench/window.h"
+#include "monitor/eventlist.h"
 #include "tests/support/ptypair.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QListView>
 #include <QTemporaryDir>
@@ -21,40 +29,175 @@
 #include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace hexline;
 
 namespace {
 
-double processCpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double threadCpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-struct Sample {
-    double wall, cpu, writerCpu, xCpu;
-    qint64 received, sent, kib, listPaints, labelPaints;
+struct Usage {
+    double cpu = 0;
+    qint64 wakeUps = 0; // voluntary context switches: each one a sleep that ended
 };
 
-// Counts the paints of a widget.
-struct PaintCounter : QObject {
-    qint64 paints = 0;
-    bool eventFilter(QObject*, QEvent* e) override
+Usage usage(int who)
+{
+    rusage u{};
+    getrusage(who, &u);
+    return {double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+                double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6,
+            qint64(u.ru_nvcsw)};
+}
+
+// Read calls made by the process so far, from /proc/self/io (-1 where it is not there).
+qint64 readCalls()
+{
+    QFile f(QStringLiteral("/proc/self/io"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("syscr:"))
+            return line.mid(6).trimmed().toLongLong();
+    return -1;
+}
+
+QByteArray loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray("n/a");
+}
+
+// Writes what is due every millisecond into a terminal, on an absolute schedule, at the rate set.
+class Writer {
+public:
+    Writer(test::Pty& device, const QByteArray& traffic)
+        : thread_(QThread::create([this, &device, &traffic] { run(device, traffic); }))
     {
-        paints += e->type() == QEvent::Paint;
+        thread_->start();
+    }
+    ~Writer()
+    {
+        stop_ = true;
+        thread_->wait();
+        delete thread_;
+    }
+    void setRate(qint64 rate) { rate_ = rate; }
+    qint64 sent() const { return sent_; }
+    Usage usage() const { return {cpu_, wakeUps_}; }
+
+private:
+    void run(test::Pty& device, const QByteArray& traffic)
+    {
+        qsizetype at = 0;
+        timespec next{};
+        clock_gettime(CLOCK_MONOTONIC, &next);
+        qint64 phaseRate = -1;
+        double phaseStart = 0;
+        qint64 phaseSent = 0;
+        while (!stop_.load(std::memory_order_relaxed)) {
+            next.tv_nsec += 1000000;
+            if (next.tv_nsec >= 1000000000) {
+                next.tv_nsec -= 1000000000;
+                ++next.tv_sec;
+            }
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+            const double now = double(next.tv_sec) + double(next.tv_nsec) / 1e9;
+            if (rate_ != phaseRate) {
+                phaseRate = rate_;
+                phaseStart = now;
+                phaseSent = 0;
+            }
+            qint64 due = qint64((now - phaseStart) * double(phaseRate)) - phaseSent;
+            while (due > 0) {
+                const qsizetype n = device.writeSome(
+                    traffic.constData() + at, std::min<qsizetype>(due, traffic.size() - at), 1);
+                if (n < 0 || stop_)
+                    break;
+                due -= n;
+                phaseSent += n;
+                sent_ += n;
+                at = (at + n) % traffic.size();
+            }
+            const Usage u = ::usage(RUSAGE_THREAD);
+            cpu_ = u.cpu;
+            wakeUps_ = u.wakeUps;
+        }
+    }
+
+    std::atomic<qint64> rate_{0};
+    std::atomic<qint64> sent_{0};
+    std::atomic<double> cpu_{0};
+    std::atomic<qint64> wakeUps_{0};
+    std::atomic<bool> stop_{false};
+    QThread* thread_;
+};
+
+// The floor: a thread that only reads the slave side of a terminal fed at the rate, waking up
+// whenever there is something to read. Its CPU and wake-ups per second.
+Usage bareReader(const QByteArray& traffic, qint64 rate, double seconds)
+{
+    test::Pty device;
+    const int fd = ::open(QFile::encodeName(device.slavePath()).constData(), O_RDONLY | O_NOCTTY);
+    if (!device.isValid() || fd < 0)
+        return {};
+    std::atomic<bool> stop{false};
+    Usage used;
+    QThread* reader = QThread::create([&] {
+        static char buffer[1 << 16];
+        const Usage start = usage(RUSAGE_THREAD);
+        while (!stop) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) > 0)
+                (void)::read(fd, buffer, sizeof buffer);
+        }
+        const Usage end = usage(RUSAGE_THREAD);
+        used = {end.cpu - start.cpu, end.wakeUps - start.wakeUps};
+    });
+    {
+        Writer writer(device, traffic);
+        writer.setRate(rate);
+        reader->start();
+        QThread::usleep(qint64(seconds * 1e6));
+        stop = true;
+        reader->wait();
+    }
+    delete reader;
+    ::close(fd);
+    return {used.cpu / seconds, qint64(double(used.wakeUps) / seconds)};
+}
+
+// Counts the paints of a few widgets, and the frames they were painted in: paints less than a few
+// milliseconds apart belong to one frame.
+struct PaintCounter : QObject {
+    qint64 listPaints = 0, frames = 0;
+    QObject* list = nullptr;
+    QElapsedTimer sinceLast;
+    std::function<void()> onListPaint;
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (e->type() != QEvent::Paint)
+            return false;
+        if (!sinceLast.isValid() || sinceLast.nsecsElapsed() > 4000000)
+            ++frames;
+        sinceLast.start();
+        if (watched == list) {
+            ++listPaints;
+            if (onListPaint)
+                onListPaint();
+        }
         return false;
     }
+};
+
+struct Sample {
+    double wall;
+    Usage process, writer;
+    double xCpu;
+    qint64 received, sent, kib, reads, frames, listPaints;
 };
 
 } // namespace
@@ -62,7 +205,7 @@ struct PaintCounter : QObject {
 int main(int argc, char* argv[])
 {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
-    QList<qint64> rates{0, 11520, 100000, 1200000};
+    QList<qint64> rates{0, 960, 11520, 100000, 1200000};
     if (argc > 2) {
         rates.clear();
         for (int i = 2; i < argc; ++i)
@@ -83,106 +226,112 @@ int main(int argc, char* argv[])
     if (!hexline::bench::showAndOpen(window))
         return 1;
 
-    PaintCounter listPaints, labelPaints;
-    window.findChild<QListView*>(QStringLiteral("List1"))
-        ->viewport()
-        ->installEventFilter(&listPaints);
-    window.findChild<QLabel*>(QStringLiteral("Label2"))->installEventFilter(&labelPaints);
+    auto* textView = window.findChild<QListView*>(QStringLiteral("List1"));
+    auto* valueView = window.findChild<QListView*>(QStringLiteral("List2"));
+    auto* textTail = window.findChild<QLabel*>(QStringLiteral("Label2"));
+    auto* valueTail = window.findChild<QLabel*>(QStringLiteral("Label3"));
+    PaintCounter paints;
+    paints.list = textView->viewport();
+    for (QWidget* w : {textView->viewport(), valueView->viewport(), static_cast<QWidget*>(textTail),
+                       static_cast<QWidget*>(valueTail)})
+        w->installEventFilter(&paints);
+    // While growing, the lists are emptied (as Log empties them) before they are full: checked as
+    // the list is painted, so that the check wakes nothing of its own.
+    bool growing = false;
+    paints.onListPaint = [&] {
+        if (growing && window.textList().count() >= PairedLists::kTrimThreshold * 9 / 10)
+            QTimer::singleShot(0, &window, [&] { window.lists().clear(); });
+    };
 
-    // The writer writes what is due every millisecond, on an absolute schedule.
     const QByteArray traffic = bench::makeTraffic(std::size_t(16) << 20);
-    std::atomic<qint64> rate{0};
-    std::atomic<qint64> sent{0};
-    std::atomic<double> writerCpu{0};
-    std::atomic<bool> stop{false};
-    QThread* writer = QThread::create([&] {
-        qsizetype at = 0;
-        timespec next{};
-        clock_gettime(CLOCK_MONOTONIC, &next);
-        qint64 phaseRate = -1;
-        double phaseStart = 0;
-        qint64 phaseSent = 0;
-        while (!stop.load(std::memory_order_relaxed)) {
-            next.tv_nsec += 1000000;
-            if (next.tv_nsec >= 1000000000) {
-                next.tv_nsec -= 1000000000;
-                ++next.tv_sec;
-            }
-            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-            const double now = double(next.tv_sec) + double(next.tv_nsec) / 1e9;
-            if (rate != phaseRate) {
-                phaseRate = rate;
-                phaseStart = now;
-                phaseSent = 0;
-            }
-            qint64 due = qint64((now - phaseStart) * double(phaseRate)) - phaseSent;
-            while (due > 0) {
-                const qsizetype n = device.writeSome(
-                    traffic.constData() + at, std::min<qsizetype>(due, traffic.size() - at), 1);
-                if (n < 0 || stop)
-                    break;
-                due -= n;
-                phaseSent += n;
-                sent += n;
-                at = (at + n) % traffic.size();
-            }
-            writerCpu = threadCpuSeconds();
-        }
-    });
-    writer->start();
+    Writer writer(device, traffic);
 
     QElapsedTimer clock;
     clock.start();
     const auto sample = [&] {
         return Sample{clock.elapsed() / 1000.0,
-                      processCpuSeconds(),
-                      writerCpu.load(),
+                      usage(RUSAGE_SELF),
+                      writer.usage(),
                       bench::xServerCpuSeconds(),
                       window.receiver().charactersProcessed(),
-                      sent.load(),
+                      writer.sent(),
                       bench::residentKiB(),
-                      listPaints.paints,
-                      labelPaints.paints};
+                      readCalls(),
+                      paints.frames,
+                      paints.listPaints};
+    };
+    const auto wait = [](double s) {
+        QEventLoop loop;
+        QTimer::singleShot(int(s * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
     };
 
-    std::printf("platform: %s, %.0f s per rate, writes every 1 ms\n",
-                qPrintable(QGuiApplication::platformName()), seconds);
-    std::printf("%10s %12s %12s %12s %12s %10s %10s %12s %12s\n", "chars/s", "sent/s", "drained/s",
-                "monitor s/s", "X s/s", "KiB start", "KiB end", "List1 pnt/s", "Label2 pnt/s");
+    std::printf("platform: %s, %.0f s per phase, writes every 1 ms, load average %s\n",
+                qPrintable(QGuiApplication::platformName()), seconds, loadAverage().constData());
+    std::printf("%8s %8s %9s %9s %8s %8s %8s %8s %8s %8s %8s %8s\n", "chars/s", "phase",
+                "drained/s", "monitor", "X", "total", "frames/s", "list p/s", "wake/s", "reads/s",
+                "KiB from", "KiB to");
     bool allDrained = true;
-    // Each rate: settle a second, measure for the given seconds, then let the monitor drain.
     for (const qint64 r : rates) {
-        rate = r;
-        QEventLoop loop;
-        QTimer::singleShot(1000, &loop, &QEventLoop::quit);
-        loop.exec();
-        const Sample a = sample();
-        QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-        loop.exec();
-        const Sample b = sample();
-        rate = 0;
-        QElapsedTimer drain;
-        drain.start();
-        while (window.receiver().charactersProcessed() < sent && drain.elapsed() < 10000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        allDrained = allDrained && window.receiver().charactersProcessed() == sent;
-        const double wall = b.wall - a.wall;
-        const double monitor = (b.cpu - a.cpu) - (b.writerCpu - a.writerCpu);
-        char x[32] = "n/a";
-        if (a.xCpu >= 0 && b.xCpu >= 0)
-            std::snprintf(x, sizeof x, "%.3f", (b.xCpu - a.xCpu) / wall);
-        std::printf("%10lld %12.0f %12.0f %12.3f %12s %10lld %10lld %12.0f %12.0f\n",
-                    static_cast<long long>(r), double(b.sent - a.sent) / wall,
-                    double(b.received - a.received) / wall, monitor / wall, x,
-                    static_cast<long long>(a.kib), static_cast<long long>(b.kib),
-                    double(b.listPaints - a.listPaints) / wall,
-                    double(b.labelPaints - a.labelPaints) / wall);
+        const QList<const char*> phases =
+            r == 0 ? QList<const char*>{"idle"} : QList<const char*>{"growing", "full"};
+        double totalFull = 0, wakeFull = 0;
+        for (const char* phase : phases) {
+            growing = phase == QByteArray("growing");
+            if (!growing) { // full: 500 entries before the first line comes
+                window.lists().clear();
+                for (int i = 0; i < PairedLists::kTrimThreshold; ++i)
+                    window.lists().insertTrimmed(QStringLiteral("0123456789ABCEF0123"),
+                                                 QStringLiteral("0 1 2 3 4 5 6 7 8 9 10 11"));
+            }
+            writer.setRate(r);
+            wait(1); // settle
+            if (growing)
+                window.lists().clear();
+            const Sample a = sample();
+            wait(seconds);
+            const Sample b = sample();
+            writer.setRate(0);
+            growing = false;
+            QElapsedTimer drain;
+            drain.start();
+            while (window.receiver().charactersProcessed() < writer.sent() &&
+                   drain.elapsed() < 10000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            allDrained = allDrained && window.receiver().charactersProcessed() == writer.sent();
+
+            const double wall = b.wall - a.wall;
+            const double monitor = (b.process.cpu - a.process.cpu) - (b.writer.cpu - a.writer.cpu);
+            const double x = a.xCpu >= 0 && b.xCpu >= 0 ? (b.xCpu - a.xCpu) / wall : -1;
+            const double total = monitor / wall + std::max(x, 0.0);
+            totalFull = total;
+            char xText[16] = "n/a";
+            if (x >= 0)
+                std::snprintf(xText, sizeof xText, "%.3f", x);
+            const qint64 wakeUps =
+                (b.process.wakeUps - a.process.wakeUps) - (b.writer.wakeUps - a.writer.wakeUps);
+            wakeFull = double(wakeUps) / wall;
+            std::printf("%8lld %8s %9.0f %9.3f %8s %8.3f %8.1f %8.1f %8.0f %8.0f %8lld %8lld\n",
+                        static_cast<long long>(r), phase, double(b.received - a.received) / wall,
+                        monitor / wall, xText, total, double(b.frames - a.frames) / wall,
+                        double(b.listPaints - a.listPaints) / wall, double(wakeUps) / wall,
+                        double(b.reads - a.reads) / wall, static_cast<long long>(a.kib),
+                        static_cast<long long>(b.kib));
+            std::fflush(stdout);
+        }
+        if (r == 0)
+            continue;
+        const Usage bare = bareReader(traffic, r, std::min(seconds, 5.0));
+        std::printf("%8lld %8s %9s %9.3f %8s %8s %8s %8s %8lld %8s   full: %.1fx the bare "
+                    "reader's CPU, %.1fx its wake-ups\n",
+                    static_cast<long long>(r), "bare", "", bare.cpu, "", "", "", "",
+                    static_cast<long long>(bare.wakeUps), "",
+                    bare.cpu > 0 ? totalFull / bare.cpu : 0.0,
+                    bare.wakeUps > 0 ? wakeFull / double(bare.wakeUps) : 0.0);
         std::fflush(stdout);
     }
-    stop = true;
-    writer->wait();
-    delete writer;
-    std::printf("characters lost: %lld\n",
-                static_cast<long long>(sent - window.receiver().charactersProcessed()));
+    std::printf("characters lost: %lld; load average %s\n",
+                static_cast<long long>(writer.sent() - window.receiver().charactersProcessed()),
+                loadAverage().constData());
     return allDrained ? 0 : 1;
 }

@@ -124,10 +124,9 @@ template <typename CharAt>
 void ReceiveProcessor::walk(qsizetype n, const CharAt& charAt, qint16 termValue)
 {
     captionDirty_ = false;
-    sinceRepaint_.start();
     processed_ += n;
 
-    // Reading the clock costs more than a character, so it is read once per batch.
+    // Asking for the frame costs more than a character, so it is asked once per batch.
     constexpr int kClockBatch = 256;
     int untilClock = kClockBatch;
 
@@ -143,7 +142,7 @@ void ReceiveProcessor::walk(qsizetype n, const CharAt& charAt, qint16 termValue)
 
         if (--untilClock == 0) {
             untilClock = kClockBatch;
-            if (captionDirty_ && sinceRepaint_.elapsed() >= kRepaintIntervalMs)
+            if (captionDirty_ && tails_.frameDue())
                 showTails();
         }
     }
@@ -189,7 +188,6 @@ void ReceiveProcessor::showTails()
     tails_.showTails(shownCopy({}, QStringView(text).right(kTextTail)),
                      QStringView(values).right(kValueTail).toString());
     captionDirty_ = false;
-    sinceRepaint_.start();
 }
 
 } // namespace hexline

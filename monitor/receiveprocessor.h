@@ -2,7 +2,6 @@
 
 #include "monitor/pairedlists.h"
 
-#include <QElapsedTimer>
 #include <QString>
 #include <QVariant>
 
@@ -20,7 +19,6 @@ public:
     static constexpr qsizetype kTextTail = 30;
     static constexpr qsizetype kValueTail = 50;
     static constexpr qsizetype kBreakLength = 200; // a line longer than this is broken off
-    static constexpr int kRepaintIntervalMs = 16;
 
     ReceiveProcessor(PairedLists lists, LiveTails& tails);
 
@@ -59,7 +57,6 @@ private:
     QString endedValues_;
     bool captionFromEnded_ = false;
     bool captionDirty_ = false;
-    QElapsedTimer sinceRepaint_;
     qint64 processed_ = 0;
     qint64 lines_ = 0;
 };

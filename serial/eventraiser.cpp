@@ -1,5 +1,6 @@
 #include "serial/eventraiser.h"
 
+#include "serial/readpause.h"
 #include "serial/receivebuffer.h"
 
 #include <QScopedValueRollback>
@@ -10,19 +11,23 @@ namespace hexline {
 
 namespace {
 
-// Receive events that take less than this start a pacing interval of this many ms: a little
-// longer than a frame of the screen, whose painting ends it early (catchUp) when the window has
-// something to show, so that what the window shows is no older than it would be otherwise. Only
-// the event waits: bytes are read from the device as they come, for a hang-up discards what the
-// terminal still holds, and a terminal left full stops taking bytes from the adapter.
+// Receive events that take less than this start a pacing interval: a little longer than a frame
+// of the screen, whose painting ends it early (catchUp) when the window has something to show,
+// so that what the window shows is no older than it would be otherwise.
 constexpr qint64 kPaceBelow = 2048;
-constexpr int kPaceMs = 20;
+// While an event is paced and the device hands over fewer bytes a millisecond than this, reading
+// pauses for a few ms at a time. The bytes wait in the terminal, which a hang-up discards: what
+// came in the last pause before an adapter is unplugged is lost, as what the adapter itself still
+// held back is (an FTDI adapter holds up to 16 ms). A pause leaves the terminal far from full, and
+// a flood is read as it comes.
+constexpr qint64 kTrickleBytesPerMs = 64;
 
 } // namespace
 
-EventRaiser::EventRaiser(const ReceiveBuffer& input, QObject* parent)
-    : QObject(parent), input_(input)
+EventRaiser::EventRaiser(const ReceiveBuffer& input, ReadPause& reads, QObject* parent)
+    : QObject(parent), input_(input), reads_(reads)
 {
+    connect(&reads_, &ReadPause::resumed, this, &EventRaiser::readsResumed);
     pace_.setSingleShot(true);
     pace_.setTimerType(Qt::PreciseTimer);
     connect(&pace_, &QTimer::timeout, this, &EventRaiser::endPacing);
@@ -30,6 +35,8 @@ EventRaiser::EventRaiser(const ReceiveBuffer& input, QObject* parent)
 
 void EventRaiser::setOpen(bool open)
 {
+    if (!open)
+        reads_.resume();
     open_ = open;
     stopPacing();
     raiseAgain_ = false; // nothing is due from a closed port, nor from an earlier opening
@@ -78,13 +85,30 @@ void EventRaiser::raise(CommEvent event)
         return;
     if (input_.taken() - takenBefore < kPaceBelow && !characterWaiting()) {
         paced_ = true;
-        pace_.start(kPaceMs);
+        pace_.start(paceMs_);
     }
     if (raiseAgain_ || arrivedDuringHandler(waitingBefore, takenBefore) > 0 ||
         (leftoverMinimum_ > 0 && input_.waiting() >= leftoverMinimum_)) {
         raiseAgain_ = false;
         QTimer::singleShot(0, this, [this] { raise(CommEvent::Receive); });
     }
+}
+
+void EventRaiser::deviceRead()
+{
+    if (reads_.pulling())
+        return; // read on purpose by whoever raises the event next
+    if (paced_ && !failing_ && input_.waiting() < kTrickleBytesPerMs)
+        reads_.pause();
+    raise(CommEvent::Receive);
+}
+
+// A pause ran out within a pacing interval: while little came, pause again.
+void EventRaiser::readsResumed()
+{
+    const qint64 pulled = reads_.lastPulled();
+    if (paced_ && !failing_ && pulled > 0 && pulled < kTrickleBytesPerMs * ReadPause::kPauseMs)
+        reads_.pause();
 }
 
 bool EventRaiser::characterWaiting() const
@@ -107,7 +131,10 @@ void EventRaiser::catchUp()
 void EventRaiser::endPacing()
 {
     stopPacing();
-    if (open_ && characterWaiting())
+    if (!open_)
+        return;
+    reads_.resume();
+    if (characterWaiting())
         raise(CommEvent::Receive);
 }
 

@@ -5,6 +5,7 @@
 
 namespace hexline {
 
+class ReadPause;
 class ReceiveBuffer;
 
 // What the serial component reports through its communication event.
@@ -25,11 +26,13 @@ enum class CommEvent : qint16 {
 //  - A device that trickles raises it in pacing intervals: a handler that took little and left
 //    no whole character waiting starts one (whether an odd binary byte waits depends only on
 //    where the stream started), and a receive event due within it waits for its end, which
-//    catchUp brings forward. Its bytes are read as they come all the same.
+//    catchUp brings forward. While an interval runs and the device hands over only a few bytes
+//    a millisecond, reading pauses a few milliseconds at a time (ReadPause), so that a trickle
+//    does not wake the program for every piece the adapter hands over.
 class EventRaiser : public QObject {
     Q_OBJECT
 public:
-    explicit EventRaiser(const ReceiveBuffer& input, QObject* parent = nullptr);
+    EventRaiser(const ReceiveBuffer& input, ReadPause& reads, QObject* parent = nullptr);
 
     qint16 threshold() const { return threshold_; }
     void setThreshold(qint16 threshold) { threshold_ = threshold; }
@@ -39,11 +42,16 @@ public:
     // Input left after a handler's read that is worth another event: 0 when a read takes all.
     void setLeftoverMinimum(qint64 minimum) { leftoverMinimum_ = minimum; }
 
+    // How long a pacing interval lasts: a little longer than a frame of the screen, so that the
+    // frame (catchUp) is what ends it when the window has one coming.
+    void setPaceInterval(int ms) { paceMs_ = ms; }
+
     // The port opened (nothing is failing yet) or closed (nothing more is due from it).
     void setOpen(bool open);
     bool isOpen() const { return open_; }
 
-    // Data came from the device or was fed.
+    // Data came from the device, or was fed.
+    void deviceRead();
     void received() { raise(CommEvent::Receive); }
     // Ends a pacing interval early: the receive event for what came during it is raised before
     // this returns.
@@ -67,10 +75,12 @@ private:
     void raise(CommEvent event);
     qint64 arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore) const;
     bool characterWaiting() const;
+    void readsResumed();
     void stopPacing();
     void endPacing();
 
     const ReceiveBuffer& input_;
+    ReadPause& reads_;
     qint16 threshold_ = 0;
     qint64 leftoverMinimum_ = 0;
     int characterSize_ = 1;
@@ -80,6 +90,7 @@ private:
     bool raiseAgain_ = false; // a receive event came due while it ran
     bool errorAgain_ = false; // a device error event came due while it ran
     QTimer pace_;
+    int paceMs_ = 20;
     bool paced_ = false;
 };
 

@@ -35,11 +35,12 @@ bool isFatal(QSerialPort::SerialPortError error)
 } // namespace
 
 SerialComm::SerialComm(QObject* parent)
-    : QObject(parent), port_(new QSerialPort(this)), input_(*port_), events_(input_)
+    : QObject(parent), port_(new QSerialPort(this)), reads_(new ReadPause(*port_)), input_(*port_),
+      events_(input_, *reads_)
 {
     port_->setReadBufferSize(0); // unbounded: received data is never discarded
     input_.setDecodeMarks(terminal::marksErrors());
-    connect(port_, &QSerialPort::readyRead, &events_, &EventRaiser::received);
+    connect(port_, &QSerialPort::readyRead, &events_, &EventRaiser::deviceRead);
     connect(port_, &QSerialPort::errorOccurred, this, &SerialComm::onError);
     connect(&events_, &EventRaiser::raised, this, &SerialComm::commEvent);
 }

@@ -2,6 +2,7 @@
 
 #include "serial/eventraiser.h"
 #include "serial/linesettings.h"
+#include "serial/readpause.h"
 #include "serial/receivebuffer.h"
 
 #include <QObject>
@@ -49,6 +50,9 @@ public:
     // Ends a pacing interval early: the receive event for what came during it is raised before
     // this returns. The window calls it as it paints, so that one wake-up handles and paints.
     void catchUp() { events_.catchUp(); }
+    // How long a trickling device's receive event may wait: a little longer than a frame of the
+    // screen, so that the frame (catchUp) is what ends the wait when the window has one coming.
+    void setPaceInterval(int ms) { events_.setPaceInterval(ms); }
 
     // For tests, benchmarks and simulations only; the program itself never calls these.
     // The device of the port while it is open.
@@ -71,6 +75,7 @@ private:
     void closeDevice();
 
     QSerialPort* port_;
+    ReadPause* reads_; // a paced event's bytes mostly wait in the terminal, read a few ms apart
     ReceiveBuffer input_;
     EventRaiser events_;
     qint16 portNumber_ = 1;

@@ -21,6 +21,11 @@ bool marksErrors()
     return false;
 }
 
+qint64 bytesHeld(qintptr)
+{
+    return -1;
+}
+
 bool hungUp(qintptr)
 {
     return false;

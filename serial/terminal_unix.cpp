@@ -4,6 +4,7 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 namespace hexline::terminal {
@@ -34,6 +35,12 @@ QString markErrors(qintptr handle)
 bool marksErrors()
 {
     return true;
+}
+
+qint64 bytesHeld(qintptr handle)
+{
+    int n = 0;
+    return ::ioctl(int(handle), FIONREAD, &n) == 0 ? n : -1;
 }
 
 bool hungUp(qintptr handle)

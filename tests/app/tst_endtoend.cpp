@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -93,6 +95,56 @@ private Q_SLOTS:
         QCOMPARE(w_->textList().count(), 1);
         QCOMPARE(w_->valueList().entryAt(0), u"15 "_s);
         QTRY_COMPARE(shown(textView()) + shown(valueView()), (QStringList{u"F"_s, u"15 "_s}));
+    }
+
+    // What the list views show on the screen is what the lists hold, row for row, once the next
+    // frame has come: whether the rows drawn before were moved by their pixels (the view at the
+    // top) or stayed where they were (the user scrolled away).
+    void screenFollowsLists_data()
+    {
+        QTest::addColumn<bool>("scrolledAway");
+        QTest::newRow("at the top") << false;
+        QTest::newRow("scrolled away") << true;
+    }
+
+    void screenFollowsLists()
+    {
+        QFETCH(bool, scrolledAway);
+        openButton()->click();
+        QVERIFY(w_->serial().isOpen());
+        QListView* view = textView();
+        int line = 0;
+        const auto write = [&](int lines) { // lines of hex digits without a D, each ended by D
+            QByteArray piece;
+            for (int i = 0; i < lines; ++i)
+                piece += QByteArray::number(++line * 4099, 16).toUpper().replace('D', '7') + 'D';
+            const bool written = writePiece(piece);
+            QTest::qWait(20); // a frame
+            return written;
+        };
+        QVERIFY(write(40));
+        QTRY_COMPARE(shown(textView()), test::entries(w_->textList()));
+        QString top;
+        if (scrolledAway) {
+            view->verticalScrollBar()->setValue(
+                3 * view->visualRect(view->model()->index(0, 0)).height());
+            top = view->indexAt({1, 1}).data().toString();
+        }
+        for (int lines : {1, 2, 5, 1, 30, 3, 1})
+            QVERIFY(write(lines));
+        QTRY_COMPARE(shown(textView()) + shown(valueView()),
+                     test::entries(w_->textList()) + test::entries(w_->valueList()));
+        QCOMPARE(view->indexAt({1, 1}).data().toString(),
+                 scrolledAway ? top : w_->textList().entryAt(0));
+        QWidget* rows = view->viewport();
+        const QPoint at = rows->mapTo(w_.get(), QPoint());
+        const auto onScreen = [&] {
+            return w_->screen()
+                ->grabWindow(w_->winId(), at.x(), at.y(), rows->width(), rows->height())
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        };
+        QTRY_VERIFY(onScreen() == rows->grab().toImage().convertToFormat(QImage::Format_RGB32));
     }
 
     // A line reaches the lists whole however the device cuts it into reads.

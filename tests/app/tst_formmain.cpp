@@ -324,7 +324,7 @@ private Q_SLOTS:
         if (!logPath.isEmpty())
             w_->setLogPath(dir_.filePath(logPath));
         portEdit()->setText(port);
-        PairedLists{w_->textList(), w_->valueList()}.insertPlain(u"COMM 1 close."_s);
+        w_->lists().insertPlain(u"COMM 1 close."_s);
         QSignalSpy& failures = *failures_;
         const auto withPty = [&pty](const QString& text) {
             return text.contains(u"%1"_s) ? text.arg(pty) : text;

@@ -1,0 +1,333 @@
+#include "app/entrylistview.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleOptionSlider>
+
+#include <algorithm>
+#include <utility>
+
+namespace hexline {
+
+namespace {
+
+// Qt's raster engine hands a fill of more scan lines than this to its thread pool; waking its
+// threads costs more than filling a scroll bar.
+constexpr int kBandLines = 64;
+
+// A scroll bar that is repainted only when its slider moves on the screen. A list that grows by a
+// row changes the range at every frame, which mostly moves the slider by less than a pixel. When
+// the pointer is elsewhere, it is painted in bands short enough to be filled on this thread.
+class SliderScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change == SliderOrientationChange || slider() != painted_)
+            QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* event) override
+    {
+        painted_ = slider();
+        if (underMouse() || isSliderDown()) { // hovered or pressed parts are drawn as such
+            QScrollBar::paintEvent(event);
+            return;
+        }
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        option.subControls = QStyle::SC_All;
+        QPainter painter(this);
+        const QRect area = event->rect();
+        for (int top = area.top(); top <= area.bottom(); top += kBandLines) {
+            painter.setClipRect(QRect(area.left(), top, area.width(), kBandLines) & area);
+            style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
+        }
+    }
+
+private:
+    QRect slider() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                       this);
+    }
+
+    QRect painted_;
+};
+
+} // namespace
+
+// The rows are laid out here, by their number and one height, and never by QListView: its layout
+// is redone for every row inserted and repaints the whole view each time.
+
+EntryListView::EntryListView(QWidget* parent) : QListView(parent)
+{
+    setVerticalScrollMode(ScrollPerPixel);
+    setVerticalScrollBar(new SliderScrollBar(Qt::Vertical, this));
+}
+
+void EntryListView::setModel(QAbstractItemModel* model)
+{
+    if (QAbstractItemModel* old = this->model())
+        disconnect(old, &QAbstractItemModel::rowsRemoved, this, &EntryListView::rowsRemoved);
+    QAbstractItemView::setModel(model);
+    if (model)
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &EntryListView::rowsRemoved);
+}
+
+int EntryListView::rowHeight() const
+{
+    if (rowHeight_ > 0)
+        return rowHeight_;
+    const QModelIndex first =
+        model() ? model()->index(0, modelColumn(), rootIndex()) : QModelIndex();
+    if (!first.isValid() || !itemDelegate())
+        return std::max(1, fontMetrics().height()); // measured once there is a row
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    rowHeight_ = std::max(1, itemDelegate()->sizeHint(option, first).height());
+    return rowHeight_;
+}
+
+int EntryListView::rows() const
+{
+    return model() ? model()->rowCount(rootIndex()) : 0;
+}
+
+int EntryListView::horizontalOffset() const
+{
+    return 0;
+}
+
+int EntryListView::verticalOffset() const
+{
+    return verticalScrollBar()->value();
+}
+
+QRect EntryListView::visualRect(const QModelIndex& index) const
+{
+    if (!index.isValid() || index.parent() != rootIndex() || index.column() != modelColumn())
+        return {};
+    const int h = rowHeight();
+    return {0, index.row() * h - verticalOffset(), viewport()->width(), h};
+}
+
+QModelIndex EntryListView::indexAt(const QPoint& point) const
+{
+    const int y = point.y() + verticalOffset();
+    const int row = y / rowHeight();
+    if (y < 0 || row >= rows() || point.x() < 0 || point.x() >= viewport()->width())
+        return {};
+    return model()->index(row, modelColumn(), rootIndex());
+}
+
+void EntryListView::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    if (!index.isValid() || index.parent() != rootIndex())
+        return;
+    const int h = rowHeight(), top = index.row() * h, page = viewport()->height();
+    const int at = verticalOffset();
+    int to = at;
+    switch (hint) {
+    case PositionAtTop:
+        to = top;
+        break;
+    case PositionAtBottom:
+        to = top + h - page;
+        break;
+    case PositionAtCenter:
+        to = top - (page - h) / 2;
+        break;
+    case EnsureVisible:
+        if (top < at)
+            to = top;
+        else if (top + h > at + page)
+            to = top + h - page;
+        break;
+    }
+    verticalScrollBar()->setValue(to);
+}
+
+QModelIndex EntryListView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers)
+{
+    const int n = rows();
+    if (n == 0)
+        return {};
+    const QModelIndex current = currentIndex();
+    int row = current.isValid() ? current.row() : 0;
+    const int page = std::max(1, viewport()->height() / rowHeight());
+    if (current.isValid()) {
+        switch (cursorAction) {
+        case MoveUp:
+        case MovePrevious:
+            --row;
+            break;
+        case MoveDown:
+        case MoveNext:
+            ++row;
+            break;
+        case MovePageUp:
+            row -= page;
+            break;
+        case MovePageDown:
+            row += page;
+            break;
+        case MoveHome:
+            row = 0;
+            break;
+        case MoveEnd:
+            row = n - 1;
+            break;
+        case MoveLeft:
+        case MoveRight:
+            break;
+        }
+    }
+    return model()->index(std::clamp(row, 0, n - 1), modelColumn(), rootIndex());
+}
+
+void EntryListView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command)
+{
+    if (!selectionModel())
+        return;
+    const QRect r = rect.normalized();
+    const int h = rowHeight(), at = verticalOffset();
+    const int first = std::max(0, (r.top() + at) / h);
+    const int last = std::min(rows() - 1, (r.bottom() + at) / h);
+    QItemSelection selection;
+    if (r.bottom() + at >= 0 && first <= last)
+        selection.select(model()->index(first, modelColumn(), rootIndex()),
+                         model()->index(last, modelColumn(), rootIndex()));
+    selectionModel()->select(selection, command);
+}
+
+QRegion EntryListView::visualRegionForSelection(const QItemSelection& selection) const
+{
+    QRegion region;
+    const int h = rowHeight(), at = verticalOffset();
+    for (const QItemSelectionRange& range : selection)
+        if (range.isValid() && range.parent() == rootIndex())
+            region += QRect(0, range.top() * h - at, viewport()->width(),
+                            (range.bottom() - range.top() + 1) * h) &
+                      viewport()->rect();
+    return region;
+}
+
+void EntryListView::paintEvent(QPaintEvent* event)
+{
+    QAbstractItemDelegate* delegate = itemDelegate();
+    if (!model() || !delegate)
+        return;
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const QStyle::State state = option.state;
+    const int h = rowHeight(), at = verticalOffset();
+    const QRect area = event->rect();
+    const int first = std::max(0, (area.top() + at) / h);
+    const int last = std::min(rows() - 1, (area.bottom() + at) / h);
+    const QModelIndex current = currentIndex();
+    const bool focus = (hasFocus() || viewport()->hasFocus()) && current.isValid();
+    QPainter painter(viewport());
+    for (int row = first; row <= last; ++row) {
+        const QModelIndex index = model()->index(row, modelColumn(), rootIndex());
+        option.rect = QRect(0, row * h - at, viewport()->width(), h);
+        option.state = state;
+        if (selectionModel() && selectionModel()->isSelected(index))
+            option.state |= QStyle::State_Selected;
+        if (focus && index == current)
+            option.state |= QStyle::State_HasFocus;
+        delegate->paint(&painter, option, index);
+    }
+}
+
+void EntryListView::updateGeometries()
+{
+    const int h = rowHeight(), page = viewport()->height();
+    QScrollBar* bar = verticalScrollBar();
+    bar->setSingleStep(h);
+    bar->setPageStep(page);
+    bar->setRange(0, std::max(0, rows() * h - page));
+    horizontalScrollBar()->setRange(0, 0);
+    QAbstractItemView::updateGeometries();
+}
+
+void EntryListView::doItemsLayout()
+{
+    rowHeight_ = 0;
+    QAbstractItemView::doItemsLayout(); // the geometry, and the whole view repainted
+}
+
+void EntryListView::resizeEvent(QResizeEvent* event)
+{
+    QAbstractItemView::resizeEvent(event);
+}
+
+void EntryListView::scrollContentsBy(int dx, int dy)
+{
+    if (!holding_)
+        QAbstractItemView::scrollContentsBy(dx, dy);
+}
+
+void EntryListView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                                const QList<int>& roles)
+{
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+}
+
+void EntryListView::rowsInserted(const QModelIndex& parent, int start, int end)
+{
+    QAbstractItemView::rowsInserted(parent, start, end);
+    if (parent != rootIndex())
+        return;
+    const int h = rowHeight(), at = verticalOffset(), added = (end - start + 1) * h;
+    updateGeometries();
+    if (start * h < at) {
+        // Above the first row in sight: the rows in sight stay where they are. Only what the
+        // end of the list does not let the offset grow by moves them.
+        QScrollBar* bar = verticalScrollBar();
+        holding_ = true;
+        bar->setValue(at + added);
+        holding_ = false;
+        if (const int rest = at + added - bar->value(); rest > 0)
+            viewport()->scroll(0, rest);
+        return;
+    }
+    // The rows drawn from the insertion down move down; only the new ones are drawn.
+    const int y = start * h - at;
+    if (y < viewport()->height())
+        viewport()->scroll(0, added, QRect(0, y, viewport()->width(), viewport()->height() - y));
+}
+
+void EntryListView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end)
+{
+    QAbstractItemView::rowsAboutToBeRemoved(parent, start, end);
+    if (parent != rootIndex())
+        return;
+    const int h = rowHeight(), at = verticalOffset();
+    if ((end + 1) * h <= at) { // above the rows in sight, which stay
+        removedAbove_ += end - start + 1;
+        return;
+    }
+    // The rows below the removed ones move up: repainted from there down.
+    const int y = std::max(0, start * h - at);
+    if (y < viewport()->height())
+        viewport()->update(QRect(0, y, viewport()->width(), viewport()->height() - y));
+}
+
+void EntryListView::rowsRemoved(const QModelIndex& parent, int, int)
+{
+    if (parent != rootIndex())
+        return;
+    if (const int above = std::exchange(removedAbove_, 0); above > 0) {
+        holding_ = true;
+        verticalScrollBar()->setValue(verticalOffset() - above * rowHeight());
+        holding_ = false;
+    }
+    updateGeometries();
+}
+
+} // namespace hexline
