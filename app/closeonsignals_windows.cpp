@@ -1,6 +1,6 @@
 #include "app/closeonsignals.h"
 
-// No termination signals to catch here: the system ends the program its own way.
+// Windows has no termination signals to catch: the system ends the program its own way.
 namespace hexline {
 
 void closeOnSignals(QWidget&) {}

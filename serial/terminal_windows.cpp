@@ -1,6 +1,6 @@
 #include "serial/terminal.h"
 
-// Systems without advisory locks, parity marks or a hang-up flag: the serial layer's own
+// Windows: no advisory locks, parity marks or hang-up flag here; the serial layer's own
 // behaviour stands.
 namespace hexline::terminal {
 
