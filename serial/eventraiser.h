@@ -59,7 +59,6 @@ public:
 
     // A device failure: true the first time, false while one is being handled already.
     bool beginFailure();
-    bool isFailing() const { return failing_; }
     // The failing device's last delivery, then close, then the device error event.
     template <typename Close> void finishFailure(const Close& close)
     {

@@ -23,7 +23,6 @@ public:
     // Reads what the terminal holds now (the port's readyRead comes while pulling() is true), and
     // goes on reading as bytes come.
     void resume();
-    bool paused() const { return paused_; }
     // Bytes the last resume found waiting in the terminal.
     qint64 lastPulled() const { return lastPulled_; }
     bool pulling() const { return pulling_; }
