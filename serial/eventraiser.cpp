@@ -27,7 +27,7 @@ constexpr qint64 kTrickleBytesPerMs = 64;
 EventRaiser::EventRaiser(const ReceiveBuffer& input, ReadPause& reads, QObject* parent)
     : QObject(parent), input_(input), reads_(reads)
 {
-    connect(&reads_, &ReadPause::resumed, this, &EventRaiser::readsResumed);
+    connect(&reads_, &ReadPause::pulled, this, &EventRaiser::readsPulled);
     pace_.setSingleShot(true);
     pace_.setTimerType(Qt::PreciseTimer);
     connect(&pace_, &QTimer::timeout, this, &EventRaiser::endPacing);
@@ -103,8 +103,9 @@ void EventRaiser::deviceRead()
     raise(CommEvent::Receive);
 }
 
-// A pause ran out within a pacing interval: while little came, pause again.
-void EventRaiser::readsResumed()
+// A pause ran out: while the device trickles within a pacing interval, pause again. A device
+// that went quiet wakes the program with its next byte; one that floods is read as it comes.
+void EventRaiser::readsPulled()
 {
     const qint64 pulled = reads_.lastPulled();
     if (paced_ && !failing_ && pulled > 0 && pulled < kTrickleBytesPerMs * ReadPause::kPauseMs)
@@ -133,9 +134,17 @@ void EventRaiser::endPacing()
     stopPacing();
     if (!open_)
         return;
-    reads_.resume();
+    // What waits in the terminal joins this event. When its handler starts the next interval,
+    // reading stays paused: ending the pause only to begin it again at the device's next piece
+    // would wake the program twice more.
+    if (reads_.paused())
+        reads_.pull();
     if (characterWaiting())
         raise(CommEvent::Receive);
+    if (!paced_ || failing_)
+        reads_.resume();
+    else if (reads_.paused())
+        reads_.pause(); // the handler's read let the port read as bytes come again
 }
 
 } // namespace hexline

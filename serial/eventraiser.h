@@ -74,7 +74,7 @@ private:
     void raise(CommEvent event);
     qint64 arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore) const;
     bool characterWaiting() const;
-    void readsResumed();
+    void readsPulled();
     void stopPacing();
     void endPacing();
 

@@ -12,28 +12,54 @@ ReadPause::ReadPause(QSerialPort& port) : QObject(&port), port_(port)
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, [this] {
-        resume();
-        Q_EMIT resumed();
+        pull();
+        Q_EMIT pulled();
+        if (!timer_.isActive()) // not paused again
+            resume();
     });
 }
 
-// QSerialPort reads the device when its read notifier, a child of the port, fires; disabled, the
-// bytes stay in the terminal. The port enables it again itself whenever it wants more.
-void ReadPause::setReading(bool on)
+// QSerialPort reads the device when its read notifier, a child of the port made when it opens,
+// fires; disabled, the bytes stay in the terminal. The port enables it again itself whenever its
+// buffer runs dry, so a pause disables it at every step. Switching it wakes the event loop: it
+// is switched only when a pause begins or ends, never between two steps of one.
+bool ReadPause::setReading(bool on)
 {
-    const auto notifiers = port_.findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly);
-    for (QSocketNotifier* n : notifiers)
-        if (n->type() == QSocketNotifier::Read)
-            n->setEnabled(on);
+    if (!notifier_) {
+        const auto notifiers = port_.findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly);
+        for (QSocketNotifier* n : notifiers)
+            if (n->type() == QSocketNotifier::Read)
+                notifier_ = n;
+    }
+    if (notifier_)
+        notifier_->setEnabled(on);
+    return notifier_ != nullptr;
 }
 
 void ReadPause::pause()
 {
-    if (!port_.isOpen() || terminal::bytesHeld(port_.handle()) < 0)
-        return; // without that count, resume could not tell when it has read everything
+    if (!port_.isOpen())
+        return;
+    // Without the count, pull could not tell that something waits without waiting for it.
+    if (!paused_ && terminal::bytesHeld(port_.handle()) < 0)
+        return;
+    if (!setReading(false))
+        return;
     paused_ = true;
-    setReading(false);
     timer_.start(kPauseMs);
+}
+
+void ReadPause::pull()
+{
+    lastPulled_ = 0;
+    if (!port_.isOpen() || terminal::bytesHeld(port_.handle()) <= 0)
+        return; // a hang-up with nothing waiting is found once reading goes on
+    pulling_ = true;
+    const qint64 before = port_.bytesAvailable();
+    // One read takes what a pause lets wait, many times over.
+    if (port_.waitForReadyRead(0))
+        lastPulled_ = port_.bytesAvailable() - before;
+    pulling_ = false;
 }
 
 void ReadPause::resume()
@@ -42,13 +68,9 @@ void ReadPause::resume()
         return;
     paused_ = false;
     timer_.stop();
-    setReading(true);
-    pulling_ = true;
-    const auto held = [this] { return port_.isOpen() ? terminal::bytesHeld(port_.handle()) : 0; };
-    lastPulled_ = held();
-    while (held() > 0 && port_.waitForReadyRead(0)) {
-    }
-    pulling_ = false;
+    // What waits in the terminal wakes the read notifier at once.
+    if (port_.isOpen())
+        setReading(true);
 }
 
 } // namespace hexline

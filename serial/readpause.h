@@ -1,16 +1,18 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 class QSerialPort;
+class QSocketNotifier;
 
 namespace hexline {
 
 // Lets the bytes of a trickling device wait in the terminal for a few milliseconds instead of
 // waking the program for every piece the adapter hands over (one every millisecond, say), then
-// reads them all at once. Only where the terminal can be asked what it holds; elsewhere pause
-// does nothing.
+// reads them all at once. While paused, the program wakes only every kPauseMs. Only where the
+// terminal can be asked what it holds; elsewhere pause does nothing.
 class ReadPause : public QObject {
     Q_OBJECT
 public:
@@ -18,23 +20,28 @@ public:
 
     explicit ReadPause(QSerialPort& port);
 
-    // Stops reading until kPauseMs have passed or resume is called.
+    // Stops reading as bytes come; in kPauseMs what came meanwhile is pulled and pulled() is
+    // emitted. Unless pause is called again then, reading goes on as bytes come.
     void pause();
-    // Reads what the terminal holds now (the port's readyRead comes while pulling() is true), and
-    // goes on reading as bytes come.
+    // Reads what the terminal holds now; a pause goes on. The port's readyRead comes while
+    // pulling() is true.
+    void pull();
+    // Ends a pause: reads as bytes come, starting with what waits.
     void resume();
-    // Bytes the last resume found waiting in the terminal.
-    qint64 lastPulled() const { return lastPulled_; }
+
+    bool paused() const { return paused_; }
     bool pulling() const { return pulling_; }
+    // Bytes the last pull found waiting in the terminal.
+    qint64 lastPulled() const { return lastPulled_; }
 
 Q_SIGNALS:
-    // A pause ran out and what came during it was read.
-    void resumed();
+    void pulled();
 
 private:
-    void setReading(bool on);
+    bool setReading(bool on);
 
     QSerialPort& port_;
+    QPointer<QSocketNotifier> notifier_;
     QTimer timer_;
     qint64 lastPulled_ = 0;
     bool paused_ = false;
