@@ -3,6 +3,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyleOptionSlider>
 
 #include <algorithm>
@@ -250,7 +251,13 @@ void EntryListView::updateGeometries()
     QScrollBar* bar = verticalScrollBar();
     bar->setSingleStep(h);
     bar->setPageStep(page);
-    bar->setRange(0, std::max(0, rows() * h - page));
+    const int last = std::max(0, rows() * h - page);
+    // The scroll area shows or hides the bar from a queued call at every range change, which
+    // wakes the event loop twice a frame for a list that gains and loses rows. Only a range that
+    // becomes or stops being empty can change what it decides; the value stays within the range.
+    const QSignalBlocker quiet(bar->maximum() > 0 && last > 0 && bar->value() <= last ? bar
+                                                                                      : nullptr);
+    bar->setRange(0, last);
     horizontalScrollBar()->setRange(0, 0);
     QAbstractItemView::updateGeometries();
 }
