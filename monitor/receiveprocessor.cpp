@@ -3,6 +3,7 @@
 #include "monitor/livetails.h"
 #include "text/visibletext.h"
 
+#include <algorithm>
 #include <array>
 
 namespace hexline {
@@ -66,9 +67,11 @@ QString shownCopy(QStringView prefix, QStringView line)
 // A value line holds only digits, "?" and blanks: an exactly sized copy needs no other care.
 QString valuesCopy(QStringView prefix, QStringView line)
 {
-    QString out;
-    out.reserve(prefix.size() + line.size());
-    return out.append(prefix).append(line);
+    QString out(prefix.size() + line.size(), Qt::Uninitialized);
+    char16_t* d = reinterpret_cast<char16_t*>(out.data());
+    std::copy(prefix.utf16(), prefix.utf16() + prefix.size(), d);
+    std::copy(line.utf16(), line.utf16() + line.size(), d + prefix.size());
+    return out;
 }
 
 // The value of c as one hexadecimal digit, or -1 when it is none.
@@ -82,14 +85,11 @@ int hexDigitValue(char16_t c)
 ReceiveProcessor::ReceiveProcessor(PairedLists lists, LiveTails& tails)
     : lists_(lists), tails_(tails)
 {
-    lineText_.reserve(kBreakLength + 1);
-    lineValues_.reserve(3 * (kBreakLength + 1));
 }
 
 void ReceiveProcessor::startLines()
 {
-    lineText_.resize(0);
-    lineValues_.resize(0);
+    textSize_ = valuesSize_ = 0;
     // The labels let go of the dropped piece with it, as blank as at start.
     captionFromEnded_ = false;
     captionDirty_ = false;
@@ -134,11 +134,11 @@ void ReceiveProcessor::walk(qsizetype n, const CharAt& charAt, qint16 termValue)
         const char16_t c = charAt(i);
         const int digit = hexDigitValue(c);
         if (digit >= 0 && digit == termValue)
-            endLine(shownCopy({}, lineText_), valuesCopy({}, lineValues_));
+            endLine(shownCopy({}, lineText()), valuesCopy({}, lineValues()));
         else
             append(visibleCharacter(c), digit);
-        if (lineText_.size() > kBreakLength)
-            endLine(shownCopy(kBreakMarker, lineText_), valuesCopy(kBreakMarker, lineValues_));
+        if (textSize_ > kBreakLength)
+            endLine(shownCopy(kBreakMarker, lineText()), valuesCopy(kBreakMarker, lineValues()));
 
         if (--untilClock == 0) {
             untilClock = kClockBatch;
@@ -154,15 +154,17 @@ void ReceiveProcessor::walk(qsizetype n, const CharAt& charAt, qint16 termValue)
 
 void ReceiveProcessor::append(char16_t visible, int digit)
 {
-    lineText_ += QChar(visible);
+    text_[textSize_++] = visible;
+    char16_t* v = values_.data() + valuesSize_;
     if (digit < 0) {
-        lineValues_ += u"? ";
+        *v++ = u'?';
     } else {
         if (digit >= 10)
-            lineValues_ += u'1';
-        lineValues_ += QChar(char16_t(u'0' + digit % 10));
-        lineValues_ += u' ';
+            *v++ = u'1';
+        *v++ = char16_t(u'0' + digit % 10);
     }
+    *v++ = u' ';
+    valuesSize_ = v - values_.data();
     captionDirty_ = true;
     captionFromEnded_ = false;
 }
@@ -177,16 +179,14 @@ void ReceiveProcessor::endLine(QString textEntry, QString valueEntry)
         endedValues_ = std::move(valueEntry);
         captionFromEnded_ = true;
     }
-    lineText_.resize(0);
-    lineValues_.resize(0);
+    textSize_ = valuesSize_ = 0;
 }
 
 void ReceiveProcessor::showTails()
 {
-    const QString& text = captionFromEnded_ ? endedText_ : lineText_;
-    const QString& values = captionFromEnded_ ? endedValues_ : lineValues_;
-    tails_.showTails(shownCopy({}, QStringView(text).right(kTextTail)),
-                     QStringView(values).right(kValueTail).toString());
+    const QStringView text = captionFromEnded_ ? QStringView(endedText_) : lineText();
+    const QStringView values = captionFromEnded_ ? QStringView(endedValues_) : lineValues();
+    tails_.showTails(shownCopy({}, text.right(kTextTail)), values.right(kValueTail).toString());
     captionDirty_ = false;
 }
 

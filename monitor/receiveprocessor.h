@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <array>
+
 namespace hexline {
 
 class LiveTails;
@@ -46,11 +48,16 @@ private:
 
     PairedLists lists_;
     LiveTails& tails_;
-    // The text line and the value line not yet ended, kept from one event to the next. Their
-    // buffers are reused from line to line; a lone surrogate stays in them as received (its
-    // partner may come with the next read) and is replaced only where the line is shown or stored.
-    QString lineText_;
-    QString lineValues_;
+    // The text line and the value line not yet ended, kept from one event to the next, in fixed
+    // buffers that the longest line fits (a value takes at most three characters, "15 "). A lone
+    // surrogate stays in them as received (its partner may come with the next read) and is
+    // replaced only where the line is shown or stored.
+    QStringView lineText() const { return {text_.data(), textSize_}; }
+    QStringView lineValues() const { return {values_.data(), valuesSize_}; }
+    std::array<char16_t, kBreakLength + 1> text_{};
+    std::array<char16_t, 3 * (kBreakLength + 1)> values_{};
+    qsizetype textSize_ = 0;
+    qsizetype valuesSize_ = 0;
     // What the labels should show: the live lines, or the last line that ended after the most
     // recent caption change.
     QString endedText_;
