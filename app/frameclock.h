@@ -20,7 +20,7 @@ class FrameClock : public QObject {
     Q_OBJECT
 public:
     static constexpr int kIntervalMs = 16;     // the screen's own rate
-    static constexpr int kJumpIntervalMs = 33; // lines faster than anyone reads them
+    static constexpr int kJumpIntervalMs = 36; // lines faster than anyone reads them
 
     FrameClock(QWidget& window, std::function<void()> catchUp, std::function<qint64()> linesEnded);
 
