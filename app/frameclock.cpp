@@ -47,6 +47,9 @@ void FrameClock::paint()
     if (inFrame_)
         return;
     inFrame_ = true;
+    // Frames are an interval apart from start to start, however long the catch-up takes: what
+    // came just after one frame's catch-up waits no longer than an interval for the next.
+    sincePaint_.start();
     catchUp_();
     timer_.stop(); // whatever the catch-up asked for is painted now
     countLines();
@@ -65,7 +68,8 @@ bool FrameClock::eventFilter(QObject* watched, QEvent* event)
         request();
         return true;
     }
-    sincePaint_.start();
+    if (!inFrame_)
+        sincePaint_.start();
     return false;
 }
 
