@@ -4,7 +4,8 @@
 // they are full) and with the lists full. Per rate and phase it prints the drain rate, the
 // monitor's CPU seconds per second (the writer's own CPU taken off), the X server's when it can be
 // found, their total, the frames painted per second, the monitor's wake-ups (voluntary context
-// switches of its threads) and read calls per second, and memory at the start and the end. Per
+// switches of its threads) and read calls per second, the longest a character waited from its
+// write to the first paint that could show it, and memory at the start and the end. Per
 // rate, a bare reader of the same kind of terminal, fed the same way, is the floor: the CPU and
 // wake-ups that merely reading at that rate costs, and the monitor's total as a multiple of it.
 // Usage: cpu_cost [seconds per phase [rate...]]
@@ -26,6 +27,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <ctime>
@@ -34,6 +36,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace hexline;
 
@@ -71,6 +74,13 @@ QByteArray loadAverage()
     return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray("n/a");
 }
 
+double monotonicNow()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
 // Writes what is due every millisecond into a terminal, on an absolute schedule, at the rate set.
 class Writer {
 public:
@@ -88,6 +98,22 @@ public:
     void setRate(qint64 rate) { rate_ = rate; }
     qint64 sent() const { return sent_; }
     Usage usage() const { return {cpu_, wakeUps_}; }
+    // When the character with this number (counted from 0) was written, in seconds on the
+    // monotonic clock; 0 when it was not written yet or is too old to be remembered.
+    double writtenAt(qint64 character) const
+    {
+        const qint64 n = std::min<qint64>(writes_.load(std::memory_order_acquire), kWrites);
+        qint64 lo = std::max<qint64>(0, writes_.load(std::memory_order_acquire) - kWrites), hi = n;
+        lo = std::min(lo, hi);
+        while (lo < hi) { // the first write whose total passed the character
+            const qint64 mid = (lo + hi) / 2;
+            if (log_[mid % kWrites].sentAfter > character)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        return lo < n ? log_[lo % kWrites].time : 0;
+    }
 
 private:
     void run(test::Pty& device, const QByteArray& traffic)
@@ -121,6 +147,9 @@ private:
                 phaseSent += n;
                 sent_ += n;
                 at = (at + n) % traffic.size();
+                const qint64 w = writes_.load(std::memory_order_relaxed);
+                log_[w % kWrites] = {sent_.load(std::memory_order_relaxed), monotonicNow()};
+                writes_.store(w + 1, std::memory_order_release);
             }
             const Usage u = ::usage(RUSAGE_THREAD);
             cpu_ = u.cpu;
@@ -128,6 +157,13 @@ private:
         }
     }
 
+    struct Write {
+        qint64 sentAfter = 0;
+        double time = 0;
+    };
+    static constexpr qint64 kWrites = 1 << 16; // the last minute at a write a millisecond
+    std::vector<Write> log_ = std::vector<Write>(kWrites);
+    std::atomic<qint64> writes_{0};
     std::atomic<qint64> rate_{0};
     std::atomic<qint64> sent_{0};
     std::atomic<double> cpu_{0};
@@ -177,10 +213,21 @@ struct PaintCounter : QObject {
     QObject* list = nullptr;
     QElapsedTimer sinceLast;
     std::function<void()> onListPaint;
+    // The characters a paint shows for the first time are those processed since the one before:
+    // the oldest of them waited longest.
+    std::function<qint64()> processed;
+    std::function<double(qint64)> writtenAt;
+    qint64 shown = 0;
+    double maxLag = 0;
     bool eventFilter(QObject* watched, QEvent* e) override
     {
         if (e->type() != QEvent::Paint)
             return false;
+        if (const qint64 now = processed(); now > shown) {
+            if (const double written = writtenAt(shown); written > 0)
+                maxLag = std::max(maxLag, monotonicNow() - written);
+            shown = now;
+        }
         if (!sinceLast.isValid() || sinceLast.nsecsElapsed() > 4000000)
             ++frames;
         sinceLast.start();
@@ -232,6 +279,7 @@ int main(int argc, char* argv[])
     auto* valueTail = window.findChild<QLabel*>(QStringLiteral("Label3"));
     PaintCounter paints;
     paints.list = textView->viewport();
+    paints.processed = [&] { return window.receiver().charactersProcessed(); };
     for (QWidget* w : {textView->viewport(), valueView->viewport(), static_cast<QWidget*>(textTail),
                        static_cast<QWidget*>(valueTail)})
         w->installEventFilter(&paints);
@@ -245,6 +293,7 @@ int main(int argc, char* argv[])
 
     const QByteArray traffic = bench::makeTraffic(std::size_t(16) << 20);
     Writer writer(device, traffic);
+    paints.writtenAt = [&](qint64 character) { return writer.writtenAt(character); };
 
     QElapsedTimer clock;
     clock.start();
@@ -268,9 +317,9 @@ int main(int argc, char* argv[])
 
     std::printf("platform: %s, %.0f s per phase, writes every 1 ms, load average %s\n",
                 qPrintable(QGuiApplication::platformName()), seconds, loadAverage().constData());
-    std::printf("%8s %8s %9s %9s %8s %8s %8s %8s %8s %8s %8s %8s\n", "chars/s", "phase",
+    std::printf("%8s %8s %9s %9s %8s %8s %8s %8s %8s %8s %7s %8s %8s\n", "chars/s", "phase",
                 "drained/s", "monitor", "X", "total", "frames/s", "list p/s", "wake/s", "reads/s",
-                "KiB from", "KiB to");
+                "lag ms", "KiB from", "KiB to");
     bool allDrained = true;
     for (const qint64 r : rates) {
         const QList<const char*> phases =
@@ -288,8 +337,11 @@ int main(int argc, char* argv[])
             wait(1); // settle
             if (growing)
                 window.lists().clear();
+            paints.shown = window.receiver().charactersProcessed();
+            paints.maxLag = 0;
             const Sample a = sample();
             wait(seconds);
+            const double lag = paints.maxLag;
             const Sample b = sample();
             writer.setRate(0);
             growing = false;
@@ -311,12 +363,13 @@ int main(int argc, char* argv[])
             const qint64 wakeUps =
                 (b.process.wakeUps - a.process.wakeUps) - (b.writer.wakeUps - a.writer.wakeUps);
             wakeFull = double(wakeUps) / wall;
-            std::printf("%8lld %8s %9.0f %9.3f %8s %8.3f %8.1f %8.1f %8.0f %8.0f %8lld %8lld\n",
-                        static_cast<long long>(r), phase, double(b.received - a.received) / wall,
-                        monitor / wall, xText, total, double(b.frames - a.frames) / wall,
-                        double(b.listPaints - a.listPaints) / wall, double(wakeUps) / wall,
-                        double(b.reads - a.reads) / wall, static_cast<long long>(a.kib),
-                        static_cast<long long>(b.kib));
+            std::printf(
+                "%8lld %8s %9.0f %9.3f %8s %8.3f %8.1f %8.1f %8.0f %8.0f %7.0f %8lld %8lld\n",
+                static_cast<long long>(r), phase, double(b.received - a.received) / wall,
+                monitor / wall, xText, total, double(b.frames - a.frames) / wall,
+                double(b.listPaints - a.listPaints) / wall, double(wakeUps) / wall,
+                double(b.reads - a.reads) / wall, lag * 1000, static_cast<long long>(a.kib),
+                static_cast<long long>(b.kib));
             std::fflush(stdout);
         }
         if (r == 0)
