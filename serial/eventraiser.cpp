@@ -18,9 +18,9 @@ constexpr qint64 kPaceBelow = 2048;
 // While an event is paced and the device hands over fewer bytes a millisecond than this, reading
 // pauses for a few ms at a time. The bytes wait in the terminal, which a hang-up discards: what
 // came in the last pause before an adapter is unplugged is lost, as what the adapter itself still
-// held back is (an FTDI adapter holds up to 16 ms). A pause leaves the terminal far from full, and
-// a flood is read as it comes.
-constexpr qint64 kTrickleBytesPerMs = 64;
+// held back is (an FTDI adapter holds up to 16 ms). A pause fills at most a third of the 4 KiB a
+// Linux terminal holds before it holds the sender back, and a flood is read as it comes.
+constexpr qint64 kTrickleBytesPerMs = 128;
 
 } // namespace
 
