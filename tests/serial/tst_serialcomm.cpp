@@ -220,6 +220,7 @@ private Q_SLOTS:
             };
         open(comm, mode);
         comm.setInputLength(qint16(inputLen));
+        const QSignalSpy reads(comm.findChild<QSerialPort*>(), &QSerialPort::readyRead);
         QByteArray written = spin ? chunks.join() : QByteArray();
         QElapsedTimer clock;
         clock.start();
@@ -239,11 +240,15 @@ private Q_SLOTS:
         QTRY_COMPARE(comm.bytesWaiting(),
                      held); // a trickle is raised at the end of its pacing interval
         // Events at most every 10 ms, a bound that a slow machine only loosens (writes that come
-        // further apart take longer); one event per read breaks it.
+        // further apart take longer); one event per read breaks it. Reads come a few ms apart
+        // too: reading at every chunk breaks that.
         const qint64 elapsed = clock.elapsed();
-        if (trickle)
+        if (trickle) {
             QVERIFY2(r.events.size() <= elapsed / 10 + 2,
                      qPrintable(u"%1 events in %2 ms"_s.arg(r.events.size()).arg(elapsed)));
+            QVERIFY2(reads.size() <= elapsed / 5 + 5,
+                     qPrintable(u"%1 reads in %2 ms"_s.arg(reads.size()).arg(elapsed)));
+        }
         QCOMPARE(r.received, written.left(written.size() - held));
         QCOMPARE(r.wrong, QStringList());
         QCOMPARE(r.events, QList<CommEvent>(r.events.size(), CommEvent::Receive));
