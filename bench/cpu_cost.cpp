@@ -102,9 +102,9 @@ public:
     // monotonic clock; 0 when it was not written yet or is too old to be remembered.
     double writtenAt(qint64 character) const
     {
-        const qint64 n = std::min<qint64>(writes_.load(std::memory_order_acquire), kWrites);
-        qint64 lo = std::max<qint64>(0, writes_.load(std::memory_order_acquire) - kWrites), hi = n;
-        lo = std::min(lo, hi);
+        const qint64 writes = writes_.load(std::memory_order_acquire);
+        const qint64 oldest = std::max<qint64>(0, writes - kWrites);
+        qint64 lo = oldest, hi = writes;
         while (lo < hi) { // the first write whose total passed the character
             const qint64 mid = (lo + hi) / 2;
             if (log_[mid % kWrites].sentAfter > character)
@@ -112,7 +112,7 @@ public:
             else
                 lo = mid + 1;
         }
-        return lo < n ? log_[lo % kWrites].time : 0;
+        return lo < writes && (lo > oldest || oldest == 0) ? log_[lo % kWrites].time : 0;
     }
 
 private:
@@ -147,7 +147,9 @@ private:
                 phaseSent += n;
                 sent_ += n;
                 at = (at + n) % traffic.size();
-                const qint64 w = writes_.load(std::memory_order_relaxed);
+            }
+            if (const qint64 w = writes_.load(std::memory_order_relaxed);
+                w == 0 || log_[(w - 1) % kWrites].sentAfter != sent_) {
                 log_[w % kWrites] = {sent_.load(std::memory_order_relaxed), monotonicNow()};
                 writes_.store(w + 1, std::memory_order_release);
             }
@@ -161,7 +163,7 @@ private:
         qint64 sentAfter = 0;
         double time = 0;
     };
-    static constexpr qint64 kWrites = 1 << 16; // the last minute at a write a millisecond
+    static constexpr qint64 kWrites = 1 << 16; // the last minute, at a write a millisecond
     std::vector<Write> log_ = std::vector<Write>(kWrites);
     std::atomic<qint64> writes_{0};
     std::atomic<qint64> rate_{0};
