@@ -1,5 +1,6 @@
 #include "app/entrylistview.h"
 
+#include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -7,19 +8,20 @@
 #include <QStyleOptionSlider>
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 namespace hexline {
 
 namespace {
 
-// Qt's raster engine hands a fill of more scan lines than this to its thread pool; waking its
-// threads costs more than filling a scroll bar.
-constexpr int kBandLines = 64;
+// Rows around a slider's end that its outline and shading reach.
+constexpr int kEndLines = 2;
 
-// A scroll bar that is repainted only when its slider moves on the screen. A list that grows by a
-// row changes the range at every frame, which mostly moves the slider by less than a pixel. When
-// the pointer is elsewhere, it is painted in bands short enough to be filled on this thread.
+// A scroll bar that is repainted only where its slider changes on the screen. A list that grows
+// by a row changes the range at every frame, which mostly moves the slider by less than a pixel
+// and otherwise moves only its lower end. Repainting the few rows around it costs a fraction of
+// the whole bar, whose fills Qt's raster engine would hand to its thread pool.
 class SliderScrollBar : public QScrollBar {
 public:
     using QScrollBar::QScrollBar;
@@ -27,25 +29,26 @@ public:
 protected:
     void sliderChange(SliderChange change) override
     {
-        if (change == SliderOrientationChange || slider() != painted_)
-            QScrollBar::sliderChange(change);
+        const QRect now = slider();
+        if (change == SliderOrientationChange || painted_.isNull() || !sameAlongSlider() ||
+            now.left() != painted_.left() || now.right() != painted_.right()) {
+            QScrollBar::sliderChange(change); // the whole bar
+            return;
+        }
+        // Rows between the old and the new place of each end; the rows in between stay.
+        QRegion changed;
+        for (const auto& [from, to] :
+             {std::pair(painted_.top(), now.top()), std::pair(painted_.bottom(), now.bottom())})
+            if (from != to)
+                changed += QRect(0, std::min(from, to) - kEndLines, width(),
+                                 std::abs(to - from) + 2 * kEndLines + 1);
+        if (!changed.isEmpty())
+            update(changed);
     }
     void paintEvent(QPaintEvent* event) override
     {
         painted_ = slider();
-        if (underMouse() || isSliderDown()) { // hovered or pressed parts are drawn as such
-            QScrollBar::paintEvent(event);
-            return;
-        }
-        QStyleOptionSlider option;
-        initStyleOption(&option);
-        option.subControls = QStyle::SC_All;
-        QPainter painter(this);
-        const QRect area = event->rect();
-        for (int top = area.top(); top <= area.bottom(); top += kBandLines) {
-            painter.setClipRect(QRect(area.left(), top, area.width(), kBandLines) & area);
-            style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
-        }
+        QScrollBar::paintEvent(event);
     }
 
 private:
@@ -55,6 +58,14 @@ private:
         initStyleOption(&option);
         return style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
                                        this);
+    }
+    // Fusion draws a vertical bar's groove and slider alike in every row, apart from a few rows
+    // at the slider's ends; another style may draw a grip in the middle of the slider.
+    bool sameAlongSlider() const
+    {
+        return orientation() == Qt::Vertical &&
+               style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0 &&
+               styleSheet().isEmpty() && qApp->styleSheet().isEmpty();
     }
 
     QRect painted_;
