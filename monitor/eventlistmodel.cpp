@@ -29,8 +29,11 @@ bool EventListModel::sync()
         endRemoveRows();
     }
     if (c.inserted > 0) {
+        // Row by row, so that the two lists never share their storage: the list's next entry
+        // would copy all of it.
         beginInsertRows({}, 0, c.inserted - 1);
-        shown_ = list_.entries();
+        for (int row = c.inserted - 1; row >= 0; --row)
+            shown_.prepend(list_.entryAt(row));
         endInsertRows();
     }
     return true;
