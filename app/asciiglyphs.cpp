@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace hexline {
 
@@ -23,6 +24,9 @@ void AsciiGlyphs::setFont(const QFont& font)
         return;
     std::copy(glyphs.cbegin(), glyphs.cend(), glyphs_.begin());
     const QList<QPointF> advances = raw_.advancesForGlyphIndexes(glyphs);
+    std::transform(advances.cbegin(), advances.cend(), advances_.begin(),
+                   [](QPointF a) { return a.x(); });
+    kerned_.assign(std::size_t(kPrintable) * kPrintable, std::numeric_limits<float>::quiet_NaN());
     narrowest_ = std::max<qreal>(
         1, std::min_element(advances.cbegin(), advances.cend(), [](QPointF a, QPointF b) {
                return a.x() < b.x();
@@ -41,13 +45,17 @@ QGlyphRun AsciiGlyphs::layOut(QStringView text, int width, Overflow overflow) co
     if (overflow == Clip) // a very long line: only its start can be in sight, kerned or not
         text = text.left(qsizetype(std::ceil(2 * width / narrowest_)) + 2);
     QList<quint32> glyphs(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
+    QList<QPointF> advances(text.size());
+    int next = 0;
+    for (qsizetype i = text.size() - 1; i >= 0; --i) {
         const char16_t c = text[i].unicode();
         if (c < u' ' || c > u'~')
             return {};
-        glyphs[i] = glyphs_[c - u' '];
+        const int at = c - u' ';
+        glyphs[i] = glyphs_[at];
+        advances[i].rx() = i + 1 < text.size() ? kernedAdvance(at, next) : advances_[at];
+        next = at;
     }
-    QList<QPointF> advances = raw_.advancesForGlyphIndexes(glyphs, QRawFont::KernedAdvances);
     qreal total = 0;
     for (const QPointF& a : advances)
         total += a.x();
@@ -75,6 +83,17 @@ QGlyphRun AsciiGlyphs::layOut(QStringView text, int width, Overflow overflow) co
     run.setGlyphIndexes(glyphs);
     run.setPositions(positions);
     return run;
+}
+
+qreal AsciiGlyphs::kernedAdvance(int first, int next) const
+{
+    float& advance = kerned_[std::size_t(first) * kPrintable + next];
+    if (std::isnan(advance)) // a QFixed in 1/64 pixel: exact as a float
+        advance = float(raw_.advancesForGlyphIndexes(QList<quint32>{glyphs_[first], glyphs_[next]},
+                                                     QRawFont::KernedAdvances)
+                            .first()
+                            .x());
+    return advance;
 }
 
 } // namespace hexline

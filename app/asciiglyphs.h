@@ -6,6 +6,7 @@
 #include <QStringView>
 
 #include <array>
+#include <vector>
 
 namespace hexline {
 
@@ -24,9 +25,17 @@ public:
     qreal ascent() const { return ascent_; }
 
 private:
+    static constexpr int kPrintable = 95; // ' ' to '~'
+    qreal kernedAdvance(int first, int next) const;
+
     QFont font_;
     QRawFont raw_;
-    std::array<quint32, 95> glyphs_{}; // for ' ' to '~'
+    std::array<quint32, kPrintable> glyphs_{};
+    std::array<qreal, kPrintable> advances_{}; // of a glyph that ends a line: not kerned
+    // The advance of each pair's first glyph, kerned against the second, as the font is asked for
+    // it the first time the pair is laid out (NaN until then): asking for a whole line's kerned
+    // advances cost more than placing the glyphs.
+    mutable std::vector<float> kerned_;
     bool valid_ = false;
     qreal narrowest_ = 0;  // the smallest advance of them
     quint32 ellipsis_ = 0; // the font's glyph for "…", 0 when it has none
