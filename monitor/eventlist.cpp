@@ -42,6 +42,11 @@ void EventList::removeAt(int index)
         --c.inserted;
         return;
     }
+    if (--held_ == 0) {
+        c.reload = true;
+        c.removed.clear();
+        return;
+    }
     // Among the rows the view holds that are still here, and then in the view's own numbering.
     int row = index - c.inserted;
     auto next = c.removed.begin();
@@ -80,6 +85,7 @@ EventList::Changes EventList::takeChanges()
 {
     const Changes c = changes_;
     changes_ = {};
+    held_ = count();
     changed_ = false;
     return c;
 }

@@ -17,8 +17,9 @@ public:
         int count = 0;
     };
     // Since the last takeChanges: the runs of rows removed from what the view holds (in order,
-    // apart), then rows inserted at the top. After clear, or removals in too many places, the
-    // view reloads instead.
+    // apart), then rows inserted at the top. After clear, removals in too many places, or the
+    // removal of every row the view holds (a flood), the view reloads instead: an empty view in
+    // between would hide its scroll bar and show it again.
     struct Changes {
         bool reload = false;
         QList<Run> removed;
@@ -42,6 +43,7 @@ private:
 
     QStringList entries_;
     Changes changes_;
+    int held_ = 0; // rows the view holds that are still in the list
     bool changed_ = false;
     std::function<void()> listener_;
 };

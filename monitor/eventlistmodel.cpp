@@ -16,12 +16,7 @@ bool EventListModel::sync()
     if (!list_.hasChanges())
         return false;
     const EventList::Changes c = list_.takeChanges();
-    qsizetype removed = 0;
-    for (const EventList::Run& run : c.removed)
-        removed += run.count;
-    // Every row the view holds gone and new ones come (a flood): one reset, rather than an empty
-    // list in between, whose scroll bar would be hidden and shown again.
-    if (c.reload || (removed > 0 && removed == shown_.size() && c.inserted > 0)) {
+    if (c.reload) {
         beginResetModel();
         shown_ = list_.entries();
         endResetModel();

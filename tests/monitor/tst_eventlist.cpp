@@ -45,6 +45,7 @@ private Q_SLOTS:
         QTest::newRow("removing a row not yet seen") << "iirrs" << 0 << 0;
         QTest::newRow("clear, then inserts") << "icii" << 5 << 1;
         QTest::newRow("removals in many places reload") << "rrrrrrrrrrrrrrrrs" << 400 << 1;
+        QTest::newRow("a flood replacing every row reloads") << QString(501, u't') << 500 << 1;
     }
 
     void viewFollows()
