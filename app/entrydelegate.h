@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/asciiglyphs.h"
+#include "app/glyphstamps.h"
 
 #include <QFont>
 #include <QGlyphRun>
@@ -39,6 +40,7 @@ private:
     mutable int width_ = 0;
     mutable QFont font_;
     mutable AsciiGlyphs ascii_;
+    mutable GlyphStamps stamps_;
 };
 
 } // namespace hexline

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/asciiglyphs.h"
+#include "app/glyphstamps.h"
 
 #include <QLabel>
 
@@ -19,6 +20,7 @@ protected:
 
 private:
     AsciiGlyphs ascii_;
+    GlyphStamps stamps_;
 };
 
 } // namespace hexline
