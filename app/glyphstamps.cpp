@@ -130,7 +130,7 @@ bool GlyphStamps::draw(QPainter& painter, const QPointF& origin, const QGlyphRun
 {
     QPaintEngine* engine = painter.paintEngine();
     const QTransform t = painter.deviceTransform();
-    const QBrush brush = painter.pen().brush();
+    const QPen pen = painter.pen();
     QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
     const bool plain =
         engine && engine->type() == QPaintEngine::Raster && device &&
@@ -138,8 +138,8 @@ bool GlyphStamps::draw(QPainter& painter, const QPointF& origin, const QGlyphRun
         whole(t.dx()) && whole(t.dy()) &&
         painter.compositionMode() == QPainter::CompositionMode_SourceOver &&
         painter.opacity() == 1 && painter.testRenderHint(QPainter::TextAntialiasing) &&
-        painter.pen().style() != Qt::NoPen && brush.style() == Qt::SolidPattern &&
-        !run.overline() && !run.underline() && !run.strikeOut() && run.rawFont().isValid();
+        pen.style() != Qt::NoPen && pen.brush().style() == Qt::SolidPattern && !run.overline() &&
+        !run.underline() && !run.strikeOut() && run.rawFont().isValid();
     if (!plain) {
         painter.drawGlyphRun(origin, run);
         return false;
@@ -153,7 +153,7 @@ bool GlyphStamps::draw(QPainter& painter, const QPointF& origin, const QGlyphRun
     }
 
     const auto* image = static_cast<const QImage*>(device);
-    const QRgb color = painter.pen().color().rgba64().premultiplied().toArgb32();
+    const QRgb color = pen.color().rgba64().premultiplied().toArgb32();
     const quint64 kind = quint64(color) << 8 | quint64(image->format());
     const auto verdict = trusted_.find(kind);
     if (verdict != trusted_.end() && !verdict->second) {

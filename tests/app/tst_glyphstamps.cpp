@@ -1,10 +1,10 @@
+#include "app/asciiglyphs.h"
 #include "app/glyphstamps.h"
 
 #include <QApplication>
 #include <QGlyphRun>
 #include <QLinearGradient>
 #include <QPainter>
-#include <QRawFont>
 #include <QTest>
 
 using namespace hexline;
@@ -13,22 +13,12 @@ using namespace Qt::StringLiterals;
 class TstGlyphStamps : public QObject {
     Q_OBJECT
 
+    // A line laid out as the lists and labels lay it out.
     static QGlyphRun run(const QString& text, const QFont& font)
     {
-        const QRawFont raw = QRawFont::fromFont(font);
-        const QList<quint32> glyphs = raw.glyphIndexesForString(text);
-        QList<QPointF> positions;
-        qreal x = 0;
-        for (const QPointF& advance :
-             raw.advancesForGlyphIndexes(glyphs, QRawFont::KernedAdvances)) {
-            positions.append({x, 0});
-            x += advance.x();
-        }
-        QGlyphRun r;
-        r.setRawFont(raw);
-        r.setGlyphIndexes(glyphs);
-        r.setPositions(positions);
-        return r;
+        AsciiGlyphs ascii;
+        ascii.setFont(font);
+        return ascii.layOut(text, 400, AsciiGlyphs::Clip);
     }
 
 private Q_SLOTS:
