@@ -20,6 +20,7 @@ FUZZ_TARGETS := settings conversions receive
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 600
 BENCH_SECONDS ?= 10
+BENCH_ROUNDS ?= 3
 
 .PHONY: deps build asan fuzz-build run demo check test format-check fuzz fuzz-short soak-short bench install package package-check clean
 
@@ -96,7 +97,7 @@ soak: asan
 
 bench: build
 	@echo "== cpu_cost, Xvfb"
-	$(XVFB) ./$(BUILD)/bench/cpu_cost $(BENCH_SECONDS)
+	$(XVFB) ./$(BUILD)/bench/cpu_cost --rounds=$(BENCH_ROUNDS) $(BENCH_SECONDS)
 	@echo "== receive_throughput, offscreen"
 	QT_QPA_PLATFORM=offscreen ./$(BUILD)/bench/receive_throughput $(BENCH_SECONDS)
 	@echo "== receive_throughput, Xvfb"

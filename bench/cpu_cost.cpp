@@ -8,8 +8,9 @@
 // write to the first paint that could show it, and memory at the start and the end. Per
 // rate, a bare reader of the same kind of terminal, fed the same way, is the floor: the CPU and
 // wake-ups that merely reading at that rate costs, and the monitor's total as a multiple of it.
-// Usage: cpu_cost [seconds per phase [rate...]]
-//        (default 10 s; idle, 960, 11520, 100000 and 1200000 characters per second)
+// Usage: cpu_cost [--rounds=N] [seconds per phase [rate...]]
+//        (default 10 s; idle, 960, 11520, 100000 and 1200000 characters per second; with N
+//        rounds, each rate and phase's median total after the last)
 
 #include "app/formmain.h"
 #include "bench/memory.h"
@@ -33,6 +34,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -253,12 +255,21 @@ struct Sample {
 
 int main(int argc, char* argv[])
 {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+    int rounds = 1;
+    QList<QByteArray> args;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg.startsWith("--rounds="))
+            rounds = std::max(1, arg.mid(9).toInt());
+        else
+            args.append(arg);
+    }
+    const double seconds = !args.isEmpty() ? args[0].toDouble() : 10.0;
     QList<qint64> rates{0, 960, 11520, 100000, 1200000};
-    if (argc > 2) {
+    if (args.size() > 1) {
         rates.clear();
-        for (int i = 2; i < argc; ++i)
-            rates.append(std::atoll(argv[i]));
+        for (qsizetype i = 1; i < args.size(); ++i)
+            rates.append(args[i].toLongLong());
     }
 
     test::PortDirectory ports;
@@ -323,7 +334,15 @@ int main(int argc, char* argv[])
                 "drained/s", "monitor", "X", "total", "frames/s", "list p/s", "wake/s", "reads/s",
                 "lag ms", "KiB from", "KiB to");
     bool allDrained = true;
-    for (const qint64 r : rates) {
+    // Every rate once a round, idle only in the first; totals by rate and phase ("bare": the bare
+    // reader), one per round.
+    QList<qint64> schedule;
+    for (int round = 0; round < rounds; ++round)
+        for (const qint64 r : rates)
+            if (r != 0 || round == 0)
+                schedule.append(r);
+    std::map<std::pair<qint64, QByteArray>, std::vector<double>> totals;
+    for (const qint64 r : schedule) {
         const QList<const char*> phases =
             r == 0 ? QList<const char*>{"idle"} : QList<const char*>{"growing", "full"};
         double totalFull = 0, wakeFull = 0;
@@ -359,6 +378,7 @@ int main(int argc, char* argv[])
             const double x = a.xCpu >= 0 && b.xCpu >= 0 ? (b.xCpu - a.xCpu) / wall : -1;
             const double total = monitor / wall + std::max(x, 0.0);
             totalFull = total;
+            totals[{r, phase}].push_back(total);
             char xText[16] = "n/a";
             if (x >= 0)
                 std::snprintf(xText, sizeof xText, "%.3f", x);
@@ -377,6 +397,7 @@ int main(int argc, char* argv[])
         if (r == 0)
             continue;
         const Usage bare = bareReader(traffic, r, std::min(seconds, 5.0));
+        totals[{r, "bare"}].push_back(bare.cpu);
         std::printf("%8lld %8s %9s %9.3f %8s %8s %8s %8s %8lld %8s   full: %.1fx the bare "
                     "reader's CPU, %.1fx its wake-ups\n",
                     static_cast<long long>(r), "bare", "", bare.cpu, "", "", "", "",
@@ -384,6 +405,21 @@ int main(int argc, char* argv[])
                     bare.cpu > 0 ? totalFull / bare.cpu : 0.0,
                     bare.wakeUps > 0 ? wakeFull / double(bare.wakeUps) : 0.0);
         std::fflush(stdout);
+    }
+    // One loud moment of a shared machine moves a single run by more than most changes do.
+    if (rounds > 1) {
+        std::printf("medians of %d rounds, total CPU s/s (monitor and X; the bare reader's own)\n",
+                    rounds);
+        for (auto& [key, values] : totals) {
+            std::sort(values.begin(), values.end());
+            const std::size_t n = values.size();
+            const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+            std::printf("%8lld %8s %9s %9s %8s %8.3f   of", static_cast<long long>(key.first),
+                        key.second.constData(), "", "", "", median);
+            for (const double v : values)
+                std::printf(" %.3f", v);
+            std::printf("\n");
+        }
     }
     std::printf("characters lost: %lld; load average %s\n",
                 static_cast<long long>(writer.sent() - window.receiver().charactersProcessed()),
