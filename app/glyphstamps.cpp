@@ -35,52 +35,85 @@ bool whole(qreal v)
 
 const GlyphStamps::Stamp& GlyphStamps::stamp(quint32 glyph, int xFraction, int yFraction)
 {
-    const quint64 key = quint64(glyph) << 12 | quint64(yFraction) << 6 | quint64(xFraction);
-    if (auto it = stamps_.find(key); it != stamps_.end())
-        return it->second;
-    // Qt places a glyph by the whole pixel its position falls in and draws it for the fraction,
-    // so the glyph drawn here lands where it would anywhere else, offset by whole pixels. Only
-    // its box, with room for the antialiased edge, is drawn and looked through.
+    const quint64 key = quint64(glyph) << 6 | quint64(yFraction);
+    auto it = stamps_.find(key);
+    if (it == stamps_.end())
+        it = stamps_.emplace(key, capture(glyph, yFraction)).first;
+    return it->second[std::size_t(xFraction)];
+}
+
+// Qt places a glyph by the whole pixel its position falls in and draws it for the fraction, so a
+// glyph drawn here lands where it would anywhere else, offset by whole pixels. All 64 places are
+// drawn in one run, each in a cell of its own: the glyph's box with room for the antialiased edge.
+// Neighbouring places mostly look alike (Qt itself keeps a few), and share their coverage.
+GlyphStamps::Places GlyphStamps::capture(quint32 glyph, int yFraction)
+{
     const QRectF box = font_.boundingRect(glyph);
     const int originX = kCaptureMargin - int(std::floor(box.left()));
     const int originY = kCaptureMargin - int(std::floor(box.top()));
-    const QSize size(int(std::ceil(box.width())) + 2 * kCaptureMargin + 2,
+    const QSize cell(int(std::ceil(box.width())) + 2 * kCaptureMargin + 2,
                      int(std::ceil(box.height())) + 2 * kCaptureMargin + 2);
+    constexpr int kColumns = 8;
+    const QSize size(cell.width() * kColumns, cell.height() * kPlaces / kColumns);
     if (scratch_.width() < size.width() || scratch_.height() < size.height())
         scratch_ = QImage(size.expandedTo(scratch_.size()), QImage::Format_ARGB32_Premultiplied);
     scratch_.fill(0);
-    QGlyphRun alone;
-    alone.setRawFont(font_);
-    alone.setGlyphIndexes({glyph});
-    alone.setPositions({QPointF()});
+    const auto cellAt = [&](int place) {
+        return QPoint(place % kColumns * cell.width(), place / kColumns * cell.height());
+    };
+    QList<QPointF> positions;
+    for (int place = 0; place < kPlaces; ++place)
+        positions.append(QPointF(cellAt(place) + QPoint(originX, originY)) +
+                         QPointF(place / 64.0, yFraction / 64.0));
+    QGlyphRun all;
+    all.setRawFont(font_);
+    all.setGlyphIndexes(QList<quint32>(kPlaces, glyph));
+    all.setPositions(positions);
     QPainter painter(&scratch_);
     painter.setPen(Qt::black); // opaque: the alpha drawn is the coverage
-    painter.drawGlyphRun(QPointF(originX + xFraction / 64.0, originY + yFraction / 64.0), alone);
+    painter.drawGlyphRun(QPointF(), all);
     painter.end();
 
-    int left = size.width(), top = size.height(), right = -1, bottom = -1;
-    for (int y = 0; y < size.height(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(scratch_.constScanLine(y));
-        for (int x = 0; x < size.width(); ++x) {
-            if (qAlpha(line[x]) != 0) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-                top = std::min(top, y);
-                bottom = y;
+    Places places;
+    for (int place = 0; place < kPlaces; ++place) {
+        const QPoint corner = cellAt(place);
+        int left = cell.width(), top = cell.height(), right = -1, bottom = -1;
+        for (int y = 0; y < cell.height(); ++y) {
+            const auto* line =
+                reinterpret_cast<const QRgb*>(scratch_.constScanLine(corner.y() + y)) + corner.x();
+            for (int x = 0; x < cell.width(); ++x) {
+                if (qAlpha(line[x]) != 0) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                    top = std::min(top, y);
+                    bottom = y;
+                }
             }
         }
-    }
-    Stamp s;
-    if (right >= 0) {
+        if (right < 0)
+            continue; // nothing drawn: a blank
+        Stamp& s = places[std::size_t(place)];
         s = {qint16(left - originX), qint16(top - originY), quint16(right - left + 1),
              quint16(bottom - top + 1), quint32(coverage_.size())};
         for (int y = top; y <= bottom; ++y) {
-            const auto* line = reinterpret_cast<const QRgb*>(scratch_.constScanLine(y));
+            const auto* line =
+                reinterpret_cast<const QRgb*>(scratch_.constScanLine(corner.y() + y)) + corner.x();
             for (int x = left; x <= right; ++x)
                 coverage_.push_back(uchar(qAlpha(line[x])));
         }
+        if (place > 0) { // the same as the place before: keep one copy
+            const Stamp& before = places[std::size_t(place - 1)];
+            const std::size_t n = std::size_t(s.width) * s.height;
+            if (before.x == s.x && before.y == s.y && before.width == s.width &&
+                before.height == s.height &&
+                std::equal(coverage_.begin() + s.at, coverage_.end(),
+                           coverage_.begin() + before.at)) {
+                coverage_.resize(coverage_.size() - n);
+                s.at = before.at;
+            }
+        }
     }
-    return stamps_.emplace(key, s).first->second;
+    return places;
 }
 
 // Each glyph blended over the ones before it, as Qt blends them one by one onto the device; a

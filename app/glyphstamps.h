@@ -4,6 +4,7 @@
 #include <QRawFont>
 #include <QRgb>
 
+#include <array>
 #include <unordered_map>
 #include <vector>
 
@@ -38,11 +39,15 @@ private:
         int x, y; // on the device
     };
 
+    static constexpr int kPlaces = 64; // sub-pixel places across a pixel, as Qt takes positions
+    using Places = std::array<Stamp, kPlaces>;
+
     const Stamp& stamp(quint32 glyph, int xFraction, int yFraction);
+    Places capture(quint32 glyph, int yFraction);
     void compose(const std::vector<Placed>& placed, QRect bounds, QRgb color);
 
     QRawFont font_;
-    std::unordered_map<quint64, Stamp> stamps_; // by glyph and sub-pixel place, in 1/64 pixel
+    std::unordered_map<quint64, Places> stamps_; // by glyph and vertical place, in 1/64 pixel
     std::vector<uchar> coverage_;
     QImage scratch_;  // where Qt draws a glyph to be captured
     QImage composed_; // a run, premultiplied in the pen's colour
