@@ -16,9 +16,9 @@ namespace hexline {
 
 // Draws runs of glyphs as Qt's raster engine draws text antialiased in grey, for a fraction of
 // its cost: Qt blends glyph by glyph through its whole text machinery, and a busy line's rows and
-// captions are nothing but short runs. Each glyph's coverage is captured once for each sub-pixel
-// place it is drawn at, by letting Qt draw it alone; a run is composed from these stamps and
-// blended as one image.
+// captions are nothing but short runs. The first time a glyph is needed, Qt draws it at each
+// sub-pixel place, apart, and what it leaves is kept as the glyph's coverage there; a run is
+// composed from these stamps and blended as one image.
 // The first time a pen colour is used on a kind of image, Qt draws the run and the stamps are
 // trusted with that colour only if they give the very same pixels. Where they do not (sub-pixel
 // antialiasing, gamma-corrected blending) or that cannot be checked (a transform that scales, a
