@@ -71,8 +71,8 @@ void EntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
         laidOut(index.data().toString(), option.font, option.rect.width() - 2 * kMargin);
     const int top = option.rect.top() + (option.rect.height() - option.fontMetrics.height()) / 2;
     if (!laid.glyphs.isEmpty())
-        stamps_.draw(*painter, QPointF(option.rect.left() + kMargin, top + ascii_.ascent()),
-                     laid.glyphs);
+        painter->drawGlyphRun(QPointF(option.rect.left() + kMargin, top + ascii_.ascent()),
+                              laid.glyphs);
     else
         painter->drawStaticText(option.rect.left() + kMargin, top, laid.text);
 }

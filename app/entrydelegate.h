@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/asciiglyphs.h"
-#include "app/glyphstamps.h"
 
 #include <QFont>
 #include <QGlyphRun>
@@ -40,7 +39,6 @@ private:
     mutable int width_ = 0;
     mutable QFont font_;
     mutable AsciiGlyphs ascii_;
-    mutable GlyphStamps stamps_;
 };
 
 } // namespace hexline

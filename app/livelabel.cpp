@@ -23,7 +23,7 @@ void LiveLabel::paintEvent(QPaintEvent* event)
     option.initFrom(this);
     QPainter painter(this);
     painter.setPen(QPen(option.palette.brush(foregroundRole()), 0));
-    stamps_.draw(painter, QPointF(r.left(), r.top() + ascii_.ascent()), glyphs);
+    painter.drawGlyphRun(QPointF(r.left(), r.top() + ascii_.ascent()), glyphs);
 }
 
 } // namespace hexline

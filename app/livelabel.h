@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/asciiglyphs.h"
-#include "app/glyphstamps.h"
 
 #include <QLabel>
 
@@ -20,7 +19,6 @@ protected:
 
 private:
     AsciiGlyphs ascii_;
-    GlyphStamps stamps_;
 };
 
 } // namespace hexline

@@ -168,15 +168,13 @@ private Q_SLOTS:
         QImage drawn(row.size(), QImage::Format_ARGB32_Premultiplied);
         QImage expected = drawn;
         QStringListModel model({text});
-        EntryDelegate delegate;
-        QImage first = drawn; // the delegate's first row is drawn as a check of its glyph stamps
-        for (QImage* image : {&first, &drawn, &expected}) {
+        for (QImage* image : {&drawn, &expected}) {
             image->fill(Qt::white);
             QPainter p(image);
             p.setFont(option.font);
             p.setPen(option.palette.color(QPalette::Active, QPalette::Text));
-            if (image != &expected) {
-                delegate.paint(&p, option, model.index(0));
+            if (image == &drawn) {
+                EntryDelegate().paint(&p, option, model.index(0));
                 continue;
             }
             // A full layout, elided when it does not fit.
@@ -200,13 +198,7 @@ private Q_SLOTS:
         plain.setFixedSize(live->size());
         plain.setText(text);
         live->setText(text);
-        const auto shown = [](QWidget& label) {
-            QImage image(label.size(), QImage::Format_RGB32);
-            label.render(&image);
-            return image;
-        };
-        shown(*live); // the label's first caption is drawn as a check of its glyph stamps
-        QCOMPARE(shown(*live), shown(plain));
+        QCOMPARE(live->grab().toImage(), plain.grab().toImage());
     }
 
     void tabOrder_data()
