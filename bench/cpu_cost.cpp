@@ -4,12 +4,12 @@
 // they are full) and with the lists full. Per rate and phase it prints the drain rate, the
 // monitor's CPU seconds per second (the writer's own CPU taken off), the X server's when it can be
 // found, their total, the frames painted per second, the monitor's wake-ups (voluntary context
-// switches of its threads) and read calls per second, how long a character waited from its
-// write to the first paint that could show it (99th percentile and longest), and memory at the
-// start and the end. Per rate, a bare reader of the same kind of terminal, fed the same way, is
-// the floor: the CPU and wake-ups that merely reading at that rate costs, and the monitor's total
-// as a multiple of it.
-// Usage: cpu_cost [--rounds=N] [seconds per phase [rate...]]
+// switches of its threads) and read calls per second, how long a line waited from its last
+// character's write to the first paint that could show it, and how long a character did (99th
+// percentile and longest of each), and memory at the start and the end. Per rate, a bare reader of
+// the same kind of terminal, fed the same way, is the floor: the CPU and wake-ups that merely
+// reading at that rate costs, and the monitor's total as a multiple of it. Usage: cpu_cost
+// [--rounds=N] [seconds per phase [rate...]]
 //        (default 10 s; idle, 960, 11520, 100000 and 1200000 characters per second; with N
 //        rounds, each rate and phase's median total after the last)
 
@@ -220,18 +220,25 @@ struct PaintCounter : QObject {
     QElapsedTimer sinceLast;
     std::function<void()> onListPaint;
     // The characters a paint shows for the first time are those processed since the one before:
-    // the oldest of them waited longest.
+    // the oldest of them waited longest, and so did the first line they end.
     std::function<qint64()> processed;
     std::function<double(qint64)> writtenAt;
+    std::function<qint64(qint64, qint64)> firstLineEnd; // its character, or -1
     qint64 shown = 0;
-    std::vector<double> lags; // one a paint that showed something new, in seconds
+    // One a paint that showed something new, in seconds: of its oldest character, and of its
+    // first ended line's last character.
+    std::vector<double> charLags, lineLags;
     bool eventFilter(QObject* watched, QEvent* e) override
     {
         if (e->type() != QEvent::Paint)
             return false;
         if (const qint64 now = processed(); now > shown) {
+            const double at = monotonicNow();
             if (const double written = writtenAt(shown); written > 0)
-                lags.push_back(monotonicNow() - written);
+                charLags.push_back(at - written);
+            if (const qint64 end = firstLineEnd(shown, now); end >= 0)
+                if (const double written = writtenAt(end); written > 0)
+                    lineLags.push_back(at - written);
             shown = now;
         }
         if (!sinceLast.isValid() || sinceLast.nsecsElapsed() > 4000000)
@@ -309,6 +316,14 @@ int main(int argc, char* argv[])
     const QByteArray traffic = bench::makeTraffic(std::size_t(16) << 20);
     Writer writer(device, traffic);
     paints.writtenAt = [&](qint64 character) { return writer.writtenAt(character); };
+    // The traffic's lines end at the termination value's digit; the few broken off at 200
+    // characters are not timed.
+    paints.firstLineEnd = [&](qint64 from, qint64 to) -> qint64 {
+        for (qint64 c = from; c < to; ++c)
+            if (traffic[c % traffic.size()] == 'D')
+                return c;
+        return -1;
+    };
 
     QElapsedTimer clock;
     clock.start();
@@ -332,9 +347,9 @@ int main(int argc, char* argv[])
 
     std::printf("platform: %s, %.0f s per phase, writes every 1 ms, load average %s\n",
                 qPrintable(QGuiApplication::platformName()), seconds, loadAverage().constData());
-    std::printf("%8s %8s %9s %9s %8s %8s %8s %8s %8s %8s %11s %8s %8s\n", "chars/s", "phase",
+    std::printf("%8s %8s %9s %9s %8s %8s %8s %8s %8s %8s %9s %9s %8s %8s\n", "chars/s", "phase",
                 "drained/s", "monitor", "X", "total", "frames/s", "list p/s", "wake/s", "reads/s",
-                "lag p99/max", "KiB from", "KiB to");
+                "line lag", "char lag", "KiB from", "KiB to");
     bool allDrained = true;
     // Every rate once a round, idle only in the first; totals by rate and phase ("bare": the bare
     // reader), one per round.
@@ -361,15 +376,21 @@ int main(int argc, char* argv[])
             if (growing)
                 window.lists().clear();
             paints.shown = window.receiver().charactersProcessed();
-            paints.lags.clear();
+            paints.charLags.clear();
+            paints.lineLags.clear();
             const Sample a = sample();
             wait(seconds);
             // The longest wait says more about the shared machine than about the program: the
-            // 99th percentile is beside it.
-            std::vector<double> lags = std::exchange(paints.lags, {});
-            std::sort(lags.begin(), lags.end());
-            const double lagMax = lags.empty() ? 0 : lags.back();
-            const double lag99 = lags.empty() ? 0 : lags[lags.size() * 99 / 100];
+            // 99th percentile is beside it, in ms.
+            const auto lagText = [](std::vector<double>& lags) {
+                std::sort(lags.begin(), lags.end());
+                return lags.empty()
+                           ? QByteArray("-")
+                           : QByteArray::number(qRound(lags[lags.size() * 99 / 100] * 1000)) + '/' +
+                                 QByteArray::number(qRound(lags.back() * 1000));
+            };
+            const QByteArray lineLag = lagText(paints.lineLags);
+            const QByteArray charLag = lagText(paints.charLags);
             const Sample b = sample();
             writer.setRate(0);
             growing = false;
@@ -392,15 +413,13 @@ int main(int argc, char* argv[])
             const qint64 wakeUps =
                 (b.process.wakeUps - a.process.wakeUps) - (b.writer.wakeUps - a.writer.wakeUps);
             wakeFull = double(wakeUps) / wall;
-            char lagText[24];
-            std::snprintf(lagText, sizeof lagText, "%.0f/%.0f", lag99 * 1000, lagMax * 1000);
             std::printf(
-                "%8lld %8s %9.0f %9.3f %8s %8.3f %8.1f %8.1f %8.0f %8.0f %11s %8lld %8lld\n",
+                "%8lld %8s %9.0f %9.3f %8s %8.3f %8.1f %8.1f %8.0f %8.0f %9s %9s %8lld %8lld\n",
                 static_cast<long long>(r), phase, double(b.received - a.received) / wall,
                 monitor / wall, xText, total, double(b.frames - a.frames) / wall,
                 double(b.listPaints - a.listPaints) / wall, double(wakeUps) / wall,
-                double(b.reads - a.reads) / wall, lagText, static_cast<long long>(a.kib),
-                static_cast<long long>(b.kib));
+                double(b.reads - a.reads) / wall, lineLag.constData(), charLag.constData(),
+                static_cast<long long>(a.kib), static_cast<long long>(b.kib));
             std::fflush(stdout);
         }
         if (r == 0)
