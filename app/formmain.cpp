@@ -94,10 +94,6 @@ QLabel* liveLabel(QWidget* parent, const char* name, const QRect& geometry)
     return l;
 }
 
-// A trickling device's receive event waits a little longer than a frame, so that the frame, which
-// ends the wait early, is what handles it.
-constexpr int kPaceSlackMs = 4;
-
 // A message as a message box shows it: words longer than a line (device paths) cut in the
 // middle, and the whole cut short, so that the box always fits on the screen.
 QString fitForBox(const QString& message)
@@ -173,11 +169,10 @@ FormMain::FormMain(QWidget* parent)
 
     // A change in the lists asks for a frame; one in the labels' captions asks by itself. A
     // trickling device is read in step with the frames.
-    connect(&textModel_, &EventListModel::changed, &frames_, &FrameClock::request);
-    connect(&valueModel_, &EventListModel::changed, &frames_, &FrameClock::request);
-    serial_.setPaceInterval(frames_.intervalMs() + kPaceSlackMs);
-    connect(&frames_, &FrameClock::intervalChanged, this,
-            [this](int ms) { serial_.setPaceInterval(ms + kPaceSlackMs); });
+    connect(&textModel_, &EventListModel::changed, &frames_, &FrameClock::requestLines);
+    connect(&valueModel_, &EventListModel::changed, &frames_, &FrameClock::requestLines);
+    serial_.setPaceInterval(frames_.paceMs());
+    connect(&frames_, &FrameClock::paceChanged, &serial_, &SerialComm::setPaceInterval);
 }
 
 FormMain::~FormMain() = default;

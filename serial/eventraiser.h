@@ -42,8 +42,8 @@ public:
     // Input left after a handler's read that is worth another event: 0 when a read takes all.
     void setLeftoverMinimum(qint64 minimum) { leftoverMinimum_ = minimum; }
 
-    // How long a pacing interval lasts: a little longer than a frame of the screen, so that the
-    // frame (catchUp) is what ends it when the window has one coming.
+    // How long a pacing interval lasts, as the window chooses: a little longer than a frame of
+    // the screen, so that the frame (catchUp) ends it, or a few milliseconds.
     void setPaceInterval(int ms) { paceMs_ = ms; }
 
     // The port opened (nothing is failing yet) or closed (nothing more is due from it).

@@ -50,8 +50,9 @@ public:
     // Ends a pacing interval early: the receive event for what came during it is raised before
     // this returns. The window calls it as it paints, so that one wake-up handles and paints.
     void catchUp() { events_.catchUp(); }
-    // How long a trickling device's receive event may wait: a little longer than a frame of the
-    // screen, so that the frame (catchUp) is what ends the wait when the window has one coming.
+    // How long a trickling device's receive event may wait: the window's choice, a little longer
+    // than its frame so that the frame (catchUp) ends the wait, or shorter where it must know of
+    // a line soon after it ends.
     void setPaceInterval(int ms) { events_.setPaceInterval(ms); }
 
     // For tests, benchmarks and simulations only; the program itself never calls these.
