@@ -44,6 +44,15 @@ void EventRaiser::setOpen(bool open)
         failing_ = errorAgain_ = false;
 }
 
+void EventRaiser::setPaceInterval(int ms)
+{
+    paceMs_ = ms;
+    // The window wants to know of input sooner: what came during the running interval is not
+    // held for the rest of it.
+    if (pace_.isActive() && pace_.remainingTime() > ms)
+        pace_.start(ms);
+}
+
 bool EventRaiser::beginFailure()
 {
     if (failing_)

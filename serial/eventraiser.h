@@ -43,8 +43,9 @@ public:
     void setLeftoverMinimum(qint64 minimum) { leftoverMinimum_ = minimum; }
 
     // How long a pacing interval lasts, as the window chooses: a little longer than a frame of
-    // the screen, so that the frame (catchUp) ends it, or a few milliseconds.
-    void setPaceInterval(int ms) { paceMs_ = ms; }
+    // the screen, so that the frame (catchUp) ends it, or a few milliseconds. A shorter one
+    // shortens the interval running too.
+    void setPaceInterval(int ms);
 
     // The port opened (nothing is failing yet) or closed (nothing more is due from it).
     void setOpen(bool open);

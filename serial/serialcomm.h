@@ -52,7 +52,7 @@ public:
     void catchUp() { events_.catchUp(); }
     // How long a trickling device's receive event may wait: the window's choice, a little longer
     // than its frame so that the frame (catchUp) ends the wait, or shorter where it must know of
-    // a line soon after it ends.
+    // a line soon after it ends. A shorter wait holds for the event already waiting too.
     void setPaceInterval(int ms) { events_.setPaceInterval(ms); }
 
     // For tests, benchmarks and simulations only; the program itself never calls these.
