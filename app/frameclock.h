@@ -51,6 +51,8 @@ protected:
 private:
     enum class Rhythm { Screen, Lines, Jump };
 
+    // How long a change other than a new line waits for its frame: in the Lines rhythm, the
+    // captions' wait.
     int intervalMs() const;
     void schedule(qint64 ms);
     void framed();
