@@ -1,16 +1,20 @@
 #include "app/entrydelegate.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionViewItem>
+
+#include <algorithm>
 
 namespace hexline {
 
 namespace {
 
-constexpr int kMargin = 3;       // between the view's edge and the text
-constexpr int kGeneration = 256; // texts kept per generation: many more than a view shows
+constexpr int kMargin = 3;         // between the view's edge and the text
+constexpr int kGeneration = 256;   // texts kept per generation: many more than a view shows
+constexpr std::size_t kProbes = 8; // more than the states a row is drawn in
 
 } // namespace
 
@@ -51,6 +55,35 @@ const EntryDelegate::Laid& EntryDelegate::laidOut(const QString& text, const QFo
     return *recent_.insert(text, laid);
 }
 
+bool EntryDelegate::styleDraws(const QStyleOptionViewItem& option, const QStyle& style) const
+{
+    if (option.backgroundBrush.style() != Qt::NoBrush)
+        return true;
+    const QSize size = option.rect.size();
+    const qint64 palette = option.palette.cacheKey();
+    for (const StyleProbe& p : probes_)
+        if (p.style == &style && p.widget == option.widget && p.state == option.state &&
+            p.features == option.features && p.size == size && p.palette == palette)
+            return p.draws;
+    if (probes_.size() >= kProbes)
+        probes_.clear();
+    QImage probe(size, QImage::Format_ARGB32_Premultiplied);
+    probe.fill(Qt::transparent);
+    {
+        QPainter painter(&probe);
+        QStyleOptionViewItem at = option;
+        at.rect = probe.rect();
+        style.drawControl(QStyle::CE_ItemViewItem, &at, &painter, option.widget);
+    }
+    bool draws = false;
+    for (int y = 0; y < probe.height() && !draws; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(probe.constScanLine(y));
+        draws = std::any_of(line, line + probe.width(), [](QRgb pixel) { return pixel != 0; });
+    }
+    probes_.push_back({&style, option.widget, option.state, option.features, size, palette, draws});
+    return draws;
+}
+
 void EntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const
 {
@@ -58,7 +91,8 @@ void EntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     // has nothing but text, so the view's option needs no filling in from it.
     const QWidget* widget = option.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
-    style->drawControl(QStyle::CE_ItemViewItem, &option, painter, widget);
+    if (styleDraws(option, *style))
+        style->drawControl(QStyle::CE_ItemViewItem, &option, painter, widget);
 
     const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
                                        : (option.state & QStyle::State_Active) ? QPalette::Active

@@ -6,7 +6,10 @@
 #include <QGlyphRun>
 #include <QHash>
 #include <QStaticText>
+#include <QStyleOptionViewItem>
 #include <QStyledItemDelegate>
+
+#include <vector>
 
 namespace hexline {
 
@@ -31,6 +34,10 @@ private:
     };
 
     const Laid& laidOut(const QString& text, const QFont& font, int width) const;
+    // Whether the style draws anything of an item drawn with this option, found by drawing one
+    // once for each state, palette and size: most styles draw nothing for a row that is neither
+    // selected nor current, and asking them for every row costs half as much as its text.
+    bool styleDraws(const QStyleOptionViewItem& option, const QStyle& style) const;
 
     // Two generations: texts drawn lately, and the ones before them, dropped when the recent
     // ones fill up.
@@ -39,6 +46,17 @@ private:
     mutable int width_ = 0;
     mutable QFont font_;
     mutable AsciiGlyphs ascii_;
+
+    struct StyleProbe {
+        const QStyle* style;
+        const QWidget* widget;
+        QStyle::State state;
+        QStyleOptionViewItem::ViewItemFeatures features;
+        QSize size;
+        qint64 palette;
+        bool draws;
+    };
+    mutable std::vector<StyleProbe> probes_; // a few: one for each state a row is drawn in
 };
 
 } // namespace hexline

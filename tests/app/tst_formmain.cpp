@@ -143,7 +143,8 @@ private Q_SLOTS:
     // Most lines are drawn from glyphs placed by the program itself: a list entry and a live
     // label must show them on the pixels of a full text layout, kerning included; the others
     // are laid out in full. An entry too long for its row is elided, a caption is cut at the
-    // edge.
+    // edge. The style draws the item under the text: nothing for a plain row, the highlight and
+    // focus frame for a selected, current one, drawn after a plain one by the same delegate.
     void linePixels_data()
     {
         QTest::addColumn<QString>("text");
@@ -164,28 +165,35 @@ private Q_SLOTS:
         option.font = textView()->font();
         option.fontMetrics = QFontMetrics(option.font);
         option.palette = textView()->palette();
-        option.state = QStyle::State_Enabled | QStyle::State_Active;
-        QImage drawn(row.size(), QImage::Format_ARGB32_Premultiplied);
-        QImage expected = drawn;
         QStringListModel model({text});
-        for (QImage* image : {&drawn, &expected}) {
-            image->fill(Qt::white);
-            QPainter p(image);
-            p.setFont(option.font);
-            p.setPen(option.palette.color(QPalette::Active, QPalette::Text));
-            if (image == &drawn) {
-                EntryDelegate().paint(&p, option, model.index(0));
-                continue;
+        EntryDelegate delegate;
+        for (const QStyle::State selected :
+             {QStyle::State(QStyle::State_None), QStyle::State_Selected | QStyle::State_HasFocus}) {
+            option.state = QStyle::State_Enabled | QStyle::State_Active | selected;
+            QImage drawn(row.size(), QImage::Format_ARGB32_Premultiplied);
+            QImage expected = drawn;
+            for (QImage* image : {&drawn, &expected}) {
+                image->fill(Qt::white);
+                QPainter p(image);
+                if (image == &drawn) {
+                    delegate.paint(&p, option, model.index(0));
+                    continue;
+                }
+                // The style's item, then a full layout, elided when it does not fit.
+                QApplication::style()->drawControl(QStyle::CE_ItemViewItem, &option, &p);
+                p.setFont(option.font);
+                p.setPen(option.palette.color(QPalette::Active, selected ? QPalette::HighlightedText
+                                                                         : QPalette::Text));
+                QStaticText full(text);
+                full.setTextFormat(Qt::PlainText);
+                full.prepare({}, option.font);
+                if (full.size().width() > row.width() - 6)
+                    full.setText(
+                        option.fontMetrics.elidedText(text, Qt::ElideRight, row.width() - 6));
+                p.drawStaticText(3, (row.height() - option.fontMetrics.height()) / 2, full);
             }
-            // A full layout, elided when it does not fit.
-            QStaticText full(text);
-            full.setTextFormat(Qt::PlainText);
-            full.prepare({}, option.font);
-            if (full.size().width() > row.width() - 6)
-                full.setText(option.fontMetrics.elidedText(text, Qt::ElideRight, row.width() - 6));
-            p.drawStaticText(3, (row.height() - option.fontMetrics.height()) / 2, full);
+            QCOMPARE(drawn, expected);
         }
-        QCOMPARE(drawn, expected);
 
         // The live label beside a plain QLabel set up as it is.
         QLabel* live = textTail();
