@@ -1,13 +1,16 @@
 #include "app/entrylistview.h"
 
 #include <QApplication>
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyleOptionSlider>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <utility>
 
@@ -18,13 +21,69 @@ namespace {
 // Rows around a slider's end that its outline and shading reach.
 constexpr int kEndLines = 2;
 
+// Qt's raster engine hands a fill or outline of 96 spans or more (a span per device row of a fill,
+// two of an outline) to its thread pool and waits for it: thread wake-ups for a few hundred pixels.
+// This many device rows keep an outline's spans short of that.
+constexpr int kShortRows = 96 / 2 - 1;
+
+// The application's style, but a scroll bar repainted over more rows than that is drawn band by
+// band through a short image, whose edge keeps every fill and outline short. Tall repaints come
+// when a bar shows again, or its slider shrinks fast while emptied lists refill.
+class ShortFillStyle : public QProxyStyle {
+public:
+    explicit ShortFillStyle(QObject* parent) : QProxyStyle(QApplication::style()->name())
+    {
+        setParent(parent);
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                            QPainter* painter, const QWidget* widget) const override
+    {
+        const QRect bar = option->rect;
+        const qreal ratio = painter->device()->devicePixelRatio();
+        const QRegion dirty = painter->paintEngine()->systemClip(); // in device pixels
+        int rows = 0;
+        for (const QRect& r : dirty)
+            rows += r.height();
+        // At a fractional scale a band's edge would fall between device pixels.
+        if (control != CC_ScrollBar || dirty.isEmpty() || rows <= kShortRows ||
+            ratio != std::floor(ratio)) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        const int bandRows = std::max(1, int(kShortRows / ratio));
+        QImage band(QSize(bar.width(), bandRows) * ratio, QImage::Format_ARGB32_Premultiplied);
+        band.setDevicePixelRatio(ratio);
+        for (int y = bar.top(); y <= bar.bottom(); y += bandRows) {
+            const QRect rect(bar.left(), y, bar.width(), bandRows);
+            if (!dirty.intersects(painter->deviceTransform().mapRect(rect)))
+                continue;
+            band.fill(Qt::transparent);
+            QPainter p(&band);
+            p.setRenderHints(painter->renderHints());
+            p.setFont(painter->font());
+            p.setPen(painter->pen());
+            p.setBrush(painter->brush());
+            p.translate(-bar.left(), -y);
+            QProxyStyle::drawComplexControl(control, option, &p, widget);
+            p.end();
+            painter->drawImage(rect.topLeft(), band);
+        }
+    }
+};
+
 // A scroll bar that is repainted only where its slider changes on the screen. A list that grows
 // by a row changes the range at every frame, which mostly moves the slider by less than a pixel
 // and otherwise moves only its lower end. Repainting the few rows around it costs a fraction of
-// the whole bar, whose fills Qt's raster engine would hand to its thread pool.
+// the whole bar, and stays short of the rows that the style draws band by band.
 class SliderScrollBar : public QScrollBar {
 public:
-    using QScrollBar::QScrollBar;
+    SliderScrollBar(Qt::Orientation orientation, QWidget* parent)
+        : QScrollBar(orientation, parent), style_(new ShortFillStyle(this))
+    {
+        if (qApp->styleSheet().isEmpty()) // a style sheet styles no custom style
+            setStyle(style_);
+    }
 
 protected:
     void sliderChange(SliderChange change) override
@@ -64,10 +123,12 @@ private:
     bool sameAlongSlider() const
     {
         return orientation() == Qt::Vertical &&
-               style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0 &&
+               style_->baseStyle()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) ==
+                   0 &&
                styleSheet().isEmpty() && qApp->styleSheet().isEmpty();
     }
 
+    ShortFillStyle* style_;
     QRect painted_;
 };
 

@@ -145,6 +145,15 @@ private Q_SLOTS:
                 .convertToFormat(QImage::Format_RGB32);
         };
         QTRY_VERIFY(onScreen() == view->grab().toImage().convertToFormat(QImage::Format_RGB32));
+        // A tall repaint of the bar, drawn band by band, matches a plain bar's single paint.
+        QScrollBar* bar = view->verticalScrollBar();
+        QScrollBar plain(Qt::Vertical, bar->parentWidget());
+        plain.setRange(bar->minimum(), bar->maximum());
+        plain.setPageStep(bar->pageStep());
+        plain.setValue(bar->value());
+        plain.resize(bar->size());
+        QVERIFY(bar->height() > 2 * 96);
+        QCOMPARE(bar->grab().toImage(), plain.grab().toImage());
     }
 
     // A line reaches the lists whole however the device cuts it into reads.
