@@ -122,9 +122,9 @@ private:
     // at the slider's ends; another style may draw a grip in the middle of the slider.
     bool sameAlongSlider() const
     {
+        const QString name = style_->baseStyle()->name();
         return orientation() == Qt::Vertical &&
-               style_->baseStyle()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) ==
-                   0 &&
+               name.compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0 &&
                styleSheet().isEmpty() && qApp->styleSheet().isEmpty();
     }
 

@@ -152,7 +152,7 @@ private Q_SLOTS:
         plain.setPageStep(bar->pageStep());
         plain.setValue(bar->value());
         plain.resize(bar->size());
-        QVERIFY(bar->height() > 2 * 96);
+        QVERIFY(bar->height() > 100); // bands of 47 rows
         QCOMPARE(bar->grab().toImage(), plain.grab().toImage());
     }
 
