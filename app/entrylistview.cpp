@@ -340,6 +340,7 @@ void EntryListView::doItemsLayout()
     QAbstractItemView::doItemsLayout(); // the geometry, and the whole view repainted
 }
 
+// Past QListView's own, which skips updating the geometry while a layout is pending.
 void EntryListView::resizeEvent(QResizeEvent* event)
 {
     QAbstractItemView::resizeEvent(event);
@@ -351,6 +352,7 @@ void EntryListView::scrollContentsBy(int dx, int dy)
         QAbstractItemView::scrollContentsBy(dx, dy);
 }
 
+// Past QListView's own, which lays out and repaints the whole view for any row changed.
 void EntryListView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
                                 const QList<int>& roles)
 {
