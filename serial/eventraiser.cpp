@@ -153,7 +153,7 @@ void EventRaiser::endPacing()
     if (!paced_ || failing_)
         reads_.resume();
     else if (reads_.paused())
-        reads_.pause(); // the handler's read let the port read as bytes come again
+        reads_.pause(); // its next step, timed from now
 }
 
 } // namespace hexline

@@ -7,7 +7,13 @@
 
 namespace hexline {
 
-ReadPause::ReadPause(QSerialPort& port) : QObject(&port), port_(port)
+qint64 PausablePort::readData(char* data, qint64 maxSize)
+{
+    // The bytes come into the buffer as the device sends them; this only turns reading on again.
+    return held_ ? 0 : QSerialPort::readData(data, maxSize);
+}
+
+ReadPause::ReadPause(PausablePort& port) : QObject(&port), port_(port)
 {
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
@@ -20,9 +26,9 @@ ReadPause::ReadPause(QSerialPort& port) : QObject(&port), port_(port)
 }
 
 // QSerialPort reads the device when its read notifier, a child of the port made when it opens,
-// fires; disabled, the bytes stay in the terminal. The port enables it again itself whenever its
-// buffer runs dry, so a pause disables it at every step. Switching it wakes the event loop: it
-// is switched only when a pause begins or ends, never between two steps of one.
+// fires; disabled, the bytes stay in the terminal. Switching it wakes the event loop: it is
+// switched only when a pause begins or ends, never between two steps of one, and the port holds
+// off from switching it meanwhile.
 bool ReadPause::setReading(bool on)
 {
     if (!notifier_) {
@@ -45,7 +51,7 @@ void ReadPause::pause()
         return;
     if (!setReading(false))
         return;
-    paused_ = true;
+    paused_ = port_.held_ = true;
     timer_.start(kPauseMs);
 }
 
@@ -66,7 +72,7 @@ void ReadPause::resume()
 {
     if (!paused_)
         return;
-    paused_ = false;
+    paused_ = port_.held_ = false;
     timer_.stop();
     // What waits in the terminal wakes the read notifier at once.
     if (port_.isOpen())

@@ -2,12 +2,27 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSerialPort>
 #include <QTimer>
 
-class QSerialPort;
 class QSocketNotifier;
 
 namespace hexline {
+
+// A serial port whose reading a ReadPause can hold off. A read that empties the port's buffer
+// has QSerialPort turn reading on again (QIODevice calls readData for it), and every such switch
+// wakes the event loop; while reading is held off, turning it on is left to the pause.
+class PausablePort : public QSerialPort {
+public:
+    using QSerialPort::QSerialPort;
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+
+private:
+    friend class ReadPause;
+    bool held_ = false;
+};
 
 // Lets the bytes of a trickling device wait in the terminal for a few milliseconds instead of
 // waking the program for every piece the adapter hands over (one every millisecond, say), then
@@ -18,7 +33,7 @@ class ReadPause : public QObject {
 public:
     static constexpr int kPauseMs = 10;
 
-    explicit ReadPause(QSerialPort& port);
+    explicit ReadPause(PausablePort& port);
 
     // Stops reading as bytes come; in kPauseMs what came meanwhile is pulled and pulled() is
     // emitted. Unless pause is called again then, reading goes on as bytes come.
@@ -40,7 +55,7 @@ Q_SIGNALS:
 private:
     bool setReading(bool on);
 
-    QSerialPort& port_;
+    PausablePort& port_;
     QPointer<QSocketNotifier> notifier_;
     QTimer timer_;
     qint64 lastPulled_ = 0;

@@ -35,7 +35,7 @@ bool isFatal(QSerialPort::SerialPortError error)
 } // namespace
 
 SerialComm::SerialComm(QObject* parent)
-    : QObject(parent), port_(new QSerialPort(this)), reads_(new ReadPause(*port_)), input_(*port_),
+    : QObject(parent), port_(new PausablePort(this)), reads_(new ReadPause(*port_)), input_(*port_),
       events_(input_, *reads_)
 {
     port_->setReadBufferSize(0); // unbounded: received data is never discarded

@@ -75,7 +75,7 @@ private:
     void updateLeftoverMinimum();
     void closeDevice();
 
-    QSerialPort* port_;
+    PausablePort* port_;
     ReadPause* reads_; // a paced event's bytes mostly wait in the terminal, read a few ms apart
     ReceiveBuffer input_;
     EventRaiser events_;
