@@ -10,11 +10,12 @@ namespace hexline {
 qint64 PausablePort::readData(char* data, qint64 maxSize)
 {
     // The bytes come into the buffer as the device sends them; this only turns reading on again.
-    return held_ ? 0 : QSerialPort::readData(data, maxSize);
+    return pause_ && pause_->paused() ? 0 : QSerialPort::readData(data, maxSize);
 }
 
 ReadPause::ReadPause(PausablePort& port) : QObject(&port), port_(port)
 {
+    port_.pause_ = this;
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, [this] {
@@ -51,7 +52,7 @@ void ReadPause::pause()
         return;
     if (!setReading(false))
         return;
-    paused_ = port_.held_ = true;
+    paused_ = true;
     timer_.start(kPauseMs);
 }
 
@@ -72,7 +73,7 @@ void ReadPause::resume()
 {
     if (!paused_)
         return;
-    paused_ = port_.held_ = false;
+    paused_ = false;
     timer_.stop();
     // What waits in the terminal wakes the read notifier at once.
     if (port_.isOpen())

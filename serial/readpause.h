@@ -9,6 +9,8 @@ class QSocketNotifier;
 
 namespace hexline {
 
+class ReadPause;
+
 // A serial port whose reading a ReadPause can hold off. A read that empties the port's buffer
 // has QSerialPort turn reading on again (QIODevice calls readData for it), and every such switch
 // wakes the event loop; while reading is held off, turning it on is left to the pause.
@@ -21,7 +23,7 @@ protected:
 
 private:
     friend class ReadPause;
-    bool held_ = false;
+    const ReadPause* pause_ = nullptr; // a child of the port: it lasts as long as the port reads
 };
 
 // Lets the bytes of a trickling device wait in the terminal for a few milliseconds instead of
