@@ -15,6 +15,16 @@ QString cannotSet(const char* name, const QString& value, const QString& why)
     return QStringLiteral("%1 cannot be set to %2: %3.").arg(QLatin1String(name), value, why);
 }
 
+// How often an open port's terminal is asked whether it hung up. Qt does not report a hang-up
+// alike in every version: one raises an error at every turn of the event loop, one raises a single
+// error, one none at all while it reads nothing in a loop; the program finds it itself.
+constexpr int kHangUpCheckMs = 200;
+
+QString hangUpReason()
+{
+    return QStringLiteral("the device was removed or hung up");
+}
+
 // At most this many devices are named in a message box; standard error gets them all.
 constexpr int kDevicesShown = 10;
 
@@ -43,6 +53,8 @@ SerialComm::SerialComm(QObject* parent)
     connect(port_, &QSerialPort::readyRead, &events_, &EventRaiser::deviceRead);
     connect(port_, &QSerialPort::errorOccurred, this, &SerialComm::onError);
     connect(&events_, &EventRaiser::raised, this, &SerialComm::commEvent);
+    hangUpCheck_.setInterval(kHangUpCheckMs);
+    connect(&hangUpCheck_, &QTimer::timeout, this, &SerialComm::checkHangUp);
 }
 
 SerialComm::~SerialComm() = default;
@@ -154,6 +166,7 @@ qint64 SerialComm::bytesWaiting() const
 
 void SerialComm::closeDevice()
 {
+    hangUpCheck_.stop();
     events_.setOpen(false);
     if (port_->isOpen())
         terminal::unlock(port_->handle());
@@ -208,6 +221,7 @@ void SerialComm::setOpen(bool open)
         failOpen(path, ports::inUse(path));
     }
     events_.setOpen(true);
+    hangUpCheck_.start();
     // The device may refuse a setting only now that it is open (an unusual baud rate, say).
     try {
         applySettings(settings_);
@@ -245,17 +259,31 @@ void SerialComm::feedReceived(const QByteArray& bytes)
 void SerialComm::onError(QSerialPort::SerialPortError error)
 {
     // Failures while opening are reported by setOpen itself.
-    if (!isFatal(error) || !isOpen() || !events_.beginFailure())
+    if (!isOpen() || checkHangUp() || !isFatal(error))
         return;
-    // Finish outside QSerialPort's own notification code, and only once: a hung-up device
-    // reports the same error again at every turn of the event loop until it is closed.
-    // After a hang-up Qt's error text tells a stale errno (a read that ends returns 0), so a
-    // hang-up is named as such; any other failure by the system's reason.
+    // After a hang-up Qt's error text may tell a stale errno, so a hang-up is named as such
+    // above; any other failure by the system's reason.
     QString reason = port_->errorString();
-    if (terminal::hungUp(port_->handle()))
-        reason = QStringLiteral("the device was removed or hung up");
     if (reason.isEmpty() || reason == u"Unknown error")
         reason = QStringLiteral("the device stopped answering");
+    fail(reason);
+}
+
+bool SerialComm::checkHangUp()
+{
+    if (!isOpen() || !terminal::hungUp(port_->handle()))
+        return false;
+    fail(hangUpReason());
+    return true;
+}
+
+void SerialComm::fail(const QString& reason)
+{
+    if (!events_.beginFailure())
+        return;
+    hangUpCheck_.stop();
+    // Finish outside QSerialPort's own notification code, and only once: a hung-up device may
+    // report the same error again at every turn of the event loop until it is closed.
     QTimer::singleShot(0, this, [this, reason, session = session_] {
         if (session == session_) // not a port closed and opened again meanwhile
             finishFailure(reason);

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QSerialPort>
+#include <QTimer>
 #include <QVariant>
 
 namespace hexline {
@@ -69,6 +70,8 @@ Q_SIGNALS:
 
 private:
     void onError(QSerialPort::SerialPortError error);
+    bool checkHangUp(); // true when the device hung up
+    void fail(const QString& reason);
     void finishFailure(const QString& reason);
     [[noreturn]] void failOpen(const QString& path, const QString& reason) const;
     void applySettings(const LineSettings& settings);
@@ -79,6 +82,7 @@ private:
     ReadPause* reads_; // a paced event's bytes mostly wait in the terminal, read a few ms apart
     ReceiveBuffer input_;
     EventRaiser events_;
+    QTimer hangUpCheck_;
     qint16 portNumber_ = 1;
     qint16 inputLength_ = 0;
     InputMode inputMode_ = InputMode::Text;

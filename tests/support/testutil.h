@@ -48,4 +48,12 @@ inline qint64 threadCpuMs()
     return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
+// The CPU time of the whole process in ms: a thread spinning anywhere in it counts too.
+inline qint64 processCpuMs()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
 } // namespace hexline::test
