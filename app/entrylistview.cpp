@@ -1,143 +1,62 @@
 #include "app/entrylistview.h"
 
-#include <QApplication>
-#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QProxyStyle>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyleOptionSlider>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
+#include <optional>
 #include <utility>
 
 namespace hexline {
 
 namespace {
 
-// Rows around a slider's end that its outline and shading reach.
-constexpr int kEndLines = 2;
-
-// Qt's raster engine hands a fill or outline of 96 spans or more (a span per device row of a fill,
-// two of an outline) to its thread pool and waits for it: thread wake-ups for a few hundred pixels.
-// This many device rows keep an outline's spans short of that.
-constexpr int kShortRows = 96 / 2 - 1;
-
-// The application's style, but a scroll bar repainted over more rows than that is drawn band by
-// band through a short image, whose edge keeps every fill and outline short. Tall repaints come
-// when a bar shows again, or its slider shrinks fast while emptied lists refill.
-class ShortFillStyle : public QProxyStyle {
-public:
-    explicit ShortFillStyle(QObject* parent) : QProxyStyle(QApplication::style()->name())
-    {
-        setParent(parent);
-    }
-
-    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
-                            QPainter* painter, const QWidget* widget) const override
-    {
-        const QRect bar = option->rect;
-        const qreal ratio = painter->device()->devicePixelRatio();
-        const QRegion dirty = painter->paintEngine()->systemClip(); // in device pixels
-        int rows = 0;
-        for (const QRect& r : dirty)
-            rows += r.height();
-        // At a fractional scale a band's edge would fall between device pixels.
-        if (control != CC_ScrollBar || dirty.isEmpty() || rows <= kShortRows ||
-            ratio != std::floor(ratio)) {
-            QProxyStyle::drawComplexControl(control, option, painter, widget);
-            return;
-        }
-        const int bandRows = std::max(1, int(kShortRows / ratio));
-        QImage band(QSize(bar.width(), bandRows) * ratio, QImage::Format_ARGB32_Premultiplied);
-        band.setDevicePixelRatio(ratio);
-        for (int y = bar.top(); y <= bar.bottom(); y += bandRows) {
-            const QRect rect(bar.left(), y, bar.width(), bandRows);
-            if (!dirty.intersects(painter->deviceTransform().mapRect(rect)))
-                continue;
-            band.fill(Qt::transparent);
-            QPainter p(&band);
-            p.setRenderHints(painter->renderHints());
-            p.setFont(painter->font());
-            p.setPen(painter->pen());
-            p.setBrush(painter->brush());
-            p.translate(-bar.left(), -y);
-            QProxyStyle::drawComplexControl(control, option, &p, widget);
-            p.end();
-            painter->drawImage(rect.topLeft(), band);
-        }
-    }
-};
-
-// A scroll bar that is repainted only where its slider changes on the screen. A list that grows
-// by a row changes the range at every frame, which mostly moves the slider by less than a pixel
-// and otherwise moves only its lower end. Repainting the few rows around it costs a fraction of
-// the whole bar, and stays short of the rows that the style draws band by band.
+// A scroll bar repainted only when what it shows changes: its slider's place and size on the
+// screen, and whether it stands at an end, where a style may draw the arrow there as disabled. A
+// list that grows by a row changes the range at every frame, which mostly moves the slider by
+// less than a pixel.
 class SliderScrollBar : public QScrollBar {
 public:
-    SliderScrollBar(Qt::Orientation orientation, QWidget* parent)
-        : QScrollBar(orientation, parent), style_(new ShortFillStyle(this))
-    {
-        if (qApp->styleSheet().isEmpty()) // a style sheet styles no custom style
-            setStyle(style_);
-    }
+    using QScrollBar::QScrollBar;
 
 protected:
     void sliderChange(SliderChange change) override
     {
-        const QRect now = slider();
-        if (change == SliderOrientationChange || painted_.isNull() || !sameAlongSlider() ||
-            now.left() != painted_.left() || now.right() != painted_.right()) {
-            QScrollBar::sliderChange(change); // the whole bar
-            return;
-        }
-        // Rows between the old and the new place of each end; the rows in between stay.
-        QRegion changed;
-        for (const auto& [from, to] :
-             {std::pair(painted_.top(), now.top()), std::pair(painted_.bottom(), now.bottom())})
-            if (from != to)
-                changed += QRect(0, std::min(from, to) - kEndLines, width(),
-                                 std::abs(to - from) + 2 * kEndLines + 1);
-        if (!changed.isEmpty())
-            update(changed);
+        if (change == SliderOrientationChange || !painted_ || *painted_ != looks())
+            QScrollBar::sliderChange(change);
     }
     void paintEvent(QPaintEvent* event) override
     {
-        painted_ = slider();
+        painted_ = looks();
         QScrollBar::paintEvent(event);
     }
 
 private:
-    QRect slider() const
+    struct Looks {
+        QRect slider;
+        bool atMinimum;
+        bool atMaximum;
+        bool operator==(const Looks&) const = default;
+    };
+
+    Looks looks() const
     {
         QStyleOptionSlider option;
         initStyleOption(&option);
-        return style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
-                                       this);
-    }
-    // Fusion draws a vertical bar's groove and slider alike in every row, apart from a few rows
-    // at the slider's ends; another style may draw a grip in the middle of the slider.
-    bool sameAlongSlider() const
-    {
-        const QString name = style_->baseStyle()->name();
-        return orientation() == Qt::Vertical &&
-               name.compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0 &&
-               styleSheet().isEmpty() && qApp->styleSheet().isEmpty();
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                value() == minimum(), value() == maximum()};
     }
 
-    ShortFillStyle* style_;
-    QRect painted_;
+    std::optional<Looks> painted_;
 };
 
 } // namespace
 
-// The rows are laid out here, by their number and one height, and never by QListView: its layout
-// is redone for every row inserted and repaints the whole view each time.
-
-EntryListView::EntryListView(QWidget* parent) : QListView(parent)
+EntryListView::EntryListView(QWidget* parent) : QAbstractItemView(parent)
 {
     setVerticalScrollMode(ScrollPerPixel);
     setVerticalScrollBar(new SliderScrollBar(Qt::Vertical, this));
@@ -156,14 +75,18 @@ int EntryListView::rowHeight() const
 {
     if (rowHeight_ > 0)
         return rowHeight_;
-    const QModelIndex first =
-        model() ? model()->index(0, modelColumn(), rootIndex()) : QModelIndex();
+    const QModelIndex first = rowIndex(0);
     if (!first.isValid() || !itemDelegate())
         return std::max(1, fontMetrics().height()); // measured once there is a row
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     rowHeight_ = std::max(1, itemDelegate()->sizeHint(option, first).height());
     return rowHeight_;
+}
+
+QModelIndex EntryListView::rowIndex(int row) const
+{
+    return model() ? model()->index(row, 0, rootIndex()) : QModelIndex();
 }
 
 int EntryListView::rows() const
@@ -176,6 +99,11 @@ int EntryListView::horizontalOffset() const
     return 0;
 }
 
+bool EntryListView::isIndexHidden(const QModelIndex&) const
+{
+    return false;
+}
+
 int EntryListView::verticalOffset() const
 {
     return verticalScrollBar()->value();
@@ -183,7 +111,7 @@ int EntryListView::verticalOffset() const
 
 QRect EntryListView::visualRect(const QModelIndex& index) const
 {
-    if (!index.isValid() || index.parent() != rootIndex() || index.column() != modelColumn())
+    if (!index.isValid() || index.parent() != rootIndex() || index.column() != 0)
         return {};
     const int h = rowHeight();
     return {0, index.row() * h - verticalOffset(), viewport()->width(), h};
@@ -195,7 +123,7 @@ QModelIndex EntryListView::indexAt(const QPoint& point) const
     const int row = y / rowHeight();
     if (y < 0 || row >= rows() || point.x() < 0 || point.x() >= viewport()->width())
         return {};
-    return model()->index(row, modelColumn(), rootIndex());
+    return rowIndex(row);
 }
 
 void EntryListView::scrollTo(const QModelIndex& index, ScrollHint hint)
@@ -260,7 +188,7 @@ QModelIndex EntryListView::moveCursor(CursorAction cursorAction, Qt::KeyboardMod
             break;
         }
     }
-    return model()->index(std::clamp(row, 0, n - 1), modelColumn(), rootIndex());
+    return rowIndex(std::clamp(row, 0, n - 1));
 }
 
 void EntryListView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command)
@@ -273,8 +201,7 @@ void EntryListView::setSelection(const QRect& rect, QItemSelectionModel::Selecti
     const int last = std::min(rows() - 1, (r.bottom() + at) / h);
     QItemSelection selection;
     if (r.bottom() + at >= 0 && first <= last)
-        selection.select(model()->index(first, modelColumn(), rootIndex()),
-                         model()->index(last, modelColumn(), rootIndex()));
+        selection.select(rowIndex(first), rowIndex(last));
     selectionModel()->select(selection, command);
 }
 
@@ -306,7 +233,7 @@ void EntryListView::paintEvent(QPaintEvent* event)
     const bool focus = (hasFocus() || viewport()->hasFocus()) && current.isValid();
     QPainter painter(viewport());
     for (int row = first; row <= last; ++row) {
-        const QModelIndex index = model()->index(row, modelColumn(), rootIndex());
+        const QModelIndex index = rowIndex(row);
         option.rect = QRect(0, row * h - at, viewport()->width(), h);
         option.state = state;
         if (selectionModel() && selectionModel()->isSelected(index))
@@ -340,23 +267,10 @@ void EntryListView::doItemsLayout()
     QAbstractItemView::doItemsLayout(); // the geometry, and the whole view repainted
 }
 
-// Past QListView's own, which skips updating the geometry while a layout is pending.
-void EntryListView::resizeEvent(QResizeEvent* event)
-{
-    QAbstractItemView::resizeEvent(event);
-}
-
 void EntryListView::scrollContentsBy(int dx, int dy)
 {
     if (!holding_)
         QAbstractItemView::scrollContentsBy(dx, dy);
-}
-
-// Past QListView's own, which lays out and repaints the whole view for any row changed.
-void EntryListView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
-                                const QList<int>& roles)
-{
-    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
 }
 
 void EntryListView::rowsInserted(const QModelIndex& parent, int start, int end)
@@ -385,6 +299,12 @@ void EntryListView::rowsInserted(const QModelIndex& parent, int start, int end)
 
 void EntryListView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end)
 {
+    // An entry that drops off the list takes its highlight with it. Left current, its row would
+    // pass the highlight to a row never clicked and scroll to it, away from the newest lines.
+    const QModelIndex current = currentIndex();
+    if (parent == rootIndex() && current.isValid() && current.row() >= start &&
+        current.row() <= end)
+        selectionModel()->clearCurrentIndex();
     QAbstractItemView::rowsAboutToBeRemoved(parent, start, end);
     if (parent != rootIndex())
         return;

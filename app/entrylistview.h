@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QListView>
+#include <QAbstractItemView>
 
 namespace hexline {
 
@@ -9,7 +9,7 @@ namespace hexline {
 // are drawn; when the user has scrolled away from the top, the rows in sight stay where they are
 // while new ones arrive above them, as a terminal holds its scrollback. Every other change (a
 // reset, rows removed in sight) repaints what it touches.
-class EntryListView : public QListView {
+class EntryListView : public QAbstractItemView {
     Q_OBJECT
 public:
     explicit EntryListView(QWidget* parent = nullptr);
@@ -23,14 +23,12 @@ public:
 protected:
     void rowsInserted(const QModelIndex& parent, int start, int end) override;
     void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
-    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
-                     const QList<int>& roles = {}) override;
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void updateGeometries() override;
     void scrollContentsBy(int dx, int dy) override;
     int horizontalOffset() const override;
     int verticalOffset() const override;
+    bool isIndexHidden(const QModelIndex& index) const override;
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
     QRegion visualRegionForSelection(const QItemSelection& selection) const override;
@@ -38,6 +36,7 @@ protected:
 private:
     int rowHeight() const;
     int rows() const;
+    QModelIndex rowIndex(int row) const;
     void rowsRemoved(const QModelIndex& parent, int start, int end);
 
     mutable int rowHeight_ = 0; // 0 until measured

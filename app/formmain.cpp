@@ -5,11 +5,11 @@
 #include "errors/error.h"
 #include "log/commlog.h"
 
+#include <QAbstractItemView>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPushButton>
@@ -58,13 +58,12 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption,
     return b;
 }
 
-QListView* list(QWidget* parent, const char* name, EventListModel* model, EntryDelegate* delegate,
-                const QRect& geometry)
+QAbstractItemView* list(QWidget* parent, const char* name, EventListModel* model,
+                        EntryDelegate* delegate, const QRect& geometry)
 {
     auto* v = make<EntryListView>(parent, name, geometry);
     v->setModel(model);
     v->setItemDelegate(delegate);
-    v->setUniformItemSizes(true);
     v->setSelectionMode(QAbstractItemView::SingleSelection);
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
     v->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -17,7 +17,7 @@
 
 class QLabel;
 class QLineEdit;
-class QListView;
+class QAbstractItemView;
 class QMessageBox;
 class QPushButton;
 
@@ -74,7 +74,7 @@ private:
     void closeFailureOf(const char* operation);
 
     QLineEdit* terminationEdit_;
-    QListView* textView_;
+    QAbstractItemView* textView_;
     QPushButton* openButton_;
     QPushButton* closeButton_;
     QLineEdit* portEdit_;
@@ -83,7 +83,7 @@ private:
     QPushButton* logButton_;
     QLabel* valueTail_;
     QLineEdit* setupEdit_;
-    QListView* valueView_;
+    QAbstractItemView* valueView_;
 
     SerialComm serial_;
     qint16 termValue_ = 0;

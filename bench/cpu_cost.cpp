@@ -20,11 +20,11 @@
 #include "monitor/eventlist.h"
 #include "tests/support/ptypair.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
-#include <QListView>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -295,8 +295,8 @@ int main(int argc, char* argv[])
     if (!hexline::bench::showAndOpen(window))
         return 1;
 
-    auto* textView = window.findChild<QListView*>(QStringLiteral("List1"));
-    auto* valueView = window.findChild<QListView*>(QStringLiteral("List2"));
+    auto* textView = window.findChild<QAbstractItemView*>(QStringLiteral("List1"));
+    auto* valueView = window.findChild<QAbstractItemView*>(QStringLiteral("List2"));
     auto* textTail = window.findChild<QLabel*>(QStringLiteral("Label2"));
     auto* valueTail = window.findChild<QLabel*>(QStringLiteral("Label3"));
     PaintCounter paints;

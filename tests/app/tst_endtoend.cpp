@@ -5,10 +5,10 @@
 #include "tests/app/windowfixture.h"
 #include "tests/support/testutil.h"
 
+#include <QAbstractItemView>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -24,7 +24,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // What a list view shows, top row first.
-QStringList shown(const QListView* view)
+QStringList shown(const QAbstractItemView* view)
 {
     QStringList rows;
     for (int i = 0; i < view->model()->rowCount(); ++i)
@@ -113,7 +113,7 @@ private Q_SLOTS:
         QFETCH(bool, scrolledAway);
         openButton()->click();
         QVERIFY(w_->serial().isOpen());
-        QListView* view = textView();
+        QAbstractItemView* view = textView();
         int line = 0;
         const auto write = [&](int lines) { // lines of hex digits without a D, each ended by D
             QByteArray piece;
@@ -145,15 +145,81 @@ private Q_SLOTS:
                 .convertToFormat(QImage::Format_RGB32);
         };
         QTRY_VERIFY(onScreen() == view->grab().toImage().convertToFormat(QImage::Format_RGB32));
-        // A tall repaint of the bar, drawn band by band, matches a plain bar's single paint.
+        // The bar, repainted only where its slider moved, matches a plain bar's single paint.
         QScrollBar* bar = view->verticalScrollBar();
         QScrollBar plain(Qt::Vertical, bar->parentWidget());
         plain.setRange(bar->minimum(), bar->maximum());
         plain.setPageStep(bar->pageStep());
         plain.setValue(bar->value());
         plain.resize(bar->size());
-        QVERIFY(bar->height() > 100); // bands of 47 rows
         QCOMPARE(bar->grab().toImage(), plain.grab().toImage());
+    }
+
+    // A row the user made current, by a click or the keys, changes neither following nor holding,
+    // also once its entry drops off the end of the list: no row is made current that the user
+    // did not choose, and the view does not jump to one.
+    void currentRowKeepsTheView_data()
+    {
+        QTest::addColumn<int>("lines");     // written first: with the two status entries, rows
+        QTest::addColumn<bool>("scrolled"); // to the middle
+        QTest::addColumn<int>("current");   // the row then made current
+        QTest::addColumn<int>("pieces");    // of more lines, written after
+        QTest::addColumn<int>("perPiece");
+        QTest::newRow("at the top, a row near the top") << 28 << false << 2 << 6 << 100;
+        QTest::newRow("in the middle, the oldest row") << 498 << true << 499 << 20 << 1;
+    }
+
+    void currentRowKeepsTheView()
+    {
+        QFETCH(int, lines);
+        QFETCH(bool, scrolled);
+        QFETCH(int, current);
+        QFETCH(int, pieces);
+        QFETCH(int, perPiece);
+        openButton()->click();
+        QAbstractItemView* view = textView();
+        int line = 0;
+        const auto write = [&](int n) {
+            QByteArray piece;
+            for (int i = 0; i < n; ++i)
+                piece += QByteArray::number(++line) + 'D';
+            return writePiece(piece);
+        };
+        QVERIFY(write(lines));
+        QTRY_COMPARE(shown(view), test::entries(w_->textList()));
+        // The keys move the current row and keep it in sight.
+        const int h = view->visualRect(view->model()->index(0, 0)).height();
+        const int page = view->viewport()->height() / h;
+        view->setFocus();
+        view->setCurrentIndex(view->model()->index(0, 0));
+        QTest::keyClick(view, Qt::Key_Down);
+        QCOMPARE(view->currentIndex().row(), 1);
+        QTest::keyClick(view, Qt::Key_PageDown);
+        QCOMPARE(view->currentIndex().row(), 1 + page);
+        QTest::keyClick(view, Qt::Key_End);
+        QCOMPARE(view->currentIndex().row(), lines + 1);
+        QVERIFY(view->viewport()->rect().contains(view->visualRect(view->currentIndex())));
+        QTest::keyClick(view, Qt::Key_Home);
+        QCOMPARE(view->indexAt({1, 1}).row(), 0);
+        // A click on a row in sight, or a row made current out of sight.
+        const QModelIndex chosen = view->model()->index(current, 0);
+        if (scrolled) {
+            view->setCurrentIndex(chosen);
+            view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum() / 2);
+        } else {
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                              view->visualRect(chosen).center());
+        }
+        QCOMPARE(view->selectionModel()->selectedRows(), QModelIndexList{chosen});
+        const QString chosenText = chosen.data().toString();
+        const QString top = view->indexAt({1, 1}).data().toString();
+        for (int i = 0; i < pieces; ++i) { // the chosen entry passes index 499 and drops off
+            QVERIFY(write(perPiece));
+            QTRY_COMPARE(view->indexAt({1, 1}).data().toString(),
+                         scrolled ? top : w_->textList().entryAt(0));
+        }
+        QVERIFY(!view->currentIndex().isValid() ||
+                view->currentIndex().data().toString() == chosenText);
     }
 
     // A line reaches the lists whole however the device cuts it into reads.

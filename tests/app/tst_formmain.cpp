@@ -1,13 +1,13 @@
 #include "app/entrydelegate.h"
 #include "tests/app/windowfixture.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
@@ -61,7 +61,7 @@ private Q_SLOTS:
                 << name << index << QByteArray(kind) << twips << text << enabled;
         };
         row(u"txtEND"_s, -1, "QLineEdit", {5220, 30, 405, 285}, u"0D"_s);
-        row(u"List1"_s, -1, "QListView", {60, 750, 8055, 6105}, {});
+        row(u"List1"_s, -1, "QAbstractItemView", {60, 750, 8055, 6105}, {});
         row(u"Command2"_s, -1, "QPushButton", {1230, 60, 735, 315}, u"Open"_s);
         row(u"Command3"_s, -1, "QPushButton", {1230, 420, 735, 315}, u"Close"_s, false);
         row(u"txtPORT"_s, -1, "QLineEdit", {570, 60, 465, 285}, u"1"_s);
@@ -72,7 +72,7 @@ private Q_SLOTS:
         row(u"Command4"_s, -1, "QPushButton", {6480, 270, 675, 315}, u"Log"_s);
         row(u"Label3"_s, -1, "QLabel", {8220, 6960, 8025, 525}, {});
         row(u"txtSETUP"_s, -1, "QLineEdit", {2250, 30, 2415, 285}, u"9600,N,8,1"_s);
-        row(u"List2"_s, -1, "QListView", {8190, 750, 8055, 6105}, {});
+        row(u"List2"_s, -1, "QAbstractItemView", {8190, 750, 8055, 6105}, {});
     }
 
     void controls()
@@ -86,7 +86,7 @@ private Q_SLOTS:
         QVERIFY2(c->inherits(kind), c->metaObject()->className()); // or one that draws its own way
         QCOMPARE(c->geometry(), QRect(twips[0] / 15, twips[1] / 15, twips[2] / 15, twips[3] / 15));
         QTEST(c->isEnabled(), "enabled");
-        if (auto* list = qobject_cast<QListView*>(c))
+        if (auto* list = qobject_cast<QAbstractItemView*>(c))
             QCOMPARE(list->model()->rowCount(), 0);
         else
             QTEST(c->property("text").toString(), "text");

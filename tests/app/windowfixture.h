@@ -5,10 +5,10 @@
 #include "app/formmain.h"
 #include "tests/support/ptypair.h"
 
+#include <QAbstractItemView>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -69,8 +69,14 @@ protected:
     QLineEdit* setupEdit() const { return control<QLineEdit>(QStringLiteral("txtSETUP")); }
     QLineEdit* modeEdit() const { return control<QLineEdit>(QStringLiteral("txtMODE")); }
     QLineEdit* terminationEdit() const { return control<QLineEdit>(QStringLiteral("txtEND")); }
-    QListView* textView() const { return control<QListView>(QStringLiteral("List1")); }
-    QListView* valueView() const { return control<QListView>(QStringLiteral("List2")); }
+    QAbstractItemView* textView() const
+    {
+        return control<QAbstractItemView>(QStringLiteral("List1"));
+    }
+    QAbstractItemView* valueView() const
+    {
+        return control<QAbstractItemView>(QStringLiteral("List2"));
+    }
     QLabel* textTail() const { return control<QLabel>(QStringLiteral("Label2")); }
     QLabel* valueTail() const { return control<QLabel>(QStringLiteral("Label3")); }
 };
