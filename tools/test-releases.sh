@@ -32,7 +32,7 @@ done
 mirror=${HEXLINE_MIRROR:-$(
   { sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/*.sources 2>/dev/null
     awk '$1 == "deb" { print ($2 ~ /^\[/ ? $3 : $2) }' /etc/apt/sources.list 2>/dev/null; } |
-    tr ' ' '\n' | grep -v -e security -e '^$' | head -n 1
+    tr ' ' '\n' | grep -v -e security -e '^$' | head -n 1 || true
 )}
 mirror=${mirror:-http://deb.debian.org/debian}
 
