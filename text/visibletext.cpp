@@ -6,13 +6,14 @@ namespace {
 
 constexpr char16_t kStandIn = 0xFFFD;
 
-// Characters that draw nothing although they are neither format characters nor separators.
+// Characters that draw no ink although they are neither format characters, separators nor
+// marks: the Hangul fillers, the braille blank, the null notehead, the object replacement
+// character, and the unassigned code points kept for invisible characters.
 bool drawsNothing(char32_t c)
 {
-    return c == 0x034F || (c >= 0x115F && c <= 0x1160) || (c >= 0x17B4 && c <= 0x17B5) ||
-           (c >= 0x180B && c <= 0x180F) || (c >= 0x2060 && c <= 0x206F) || c == 0x3164 ||
-           (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFFA0 || (c >= 0xFFF0 && c <= 0xFFF8) ||
-           c == 0xFFFC || (c >= 0xE0000 && c <= 0xE0FFF);
+    return (c >= 0x115F && c <= 0x1160) || (c >= 0x2060 && c <= 0x206F) || c == 0x2800 ||
+           c == 0x3164 || c == 0xFFA0 || (c >= 0xFFF0 && c <= 0xFFF8) || c == 0xFFFC ||
+           c == 0x1D159 || (c >= 0xE0000 && c <= 0xE0FFF);
 }
 
 } // namespace
@@ -26,7 +27,7 @@ char16_t visibleCharacter(char16_t c)
         return char16_t(0x2400 + c);
     if (c < 0xA0)
         return c == 0x7F ? char16_t(0x2421) : kStandIn;
-    if (c < 0x34F) // the soft hyphen is the only format character below U+034F
+    if (c < 0x300) // the soft hyphen is the only format character below the first mark
         return c == 0xAD ? kStandIn : c;
     return showsAsItself(c) ? c : kStandIn;
 }
@@ -35,6 +36,8 @@ bool showsAsItself(char32_t c)
 {
     switch (QChar::category(c)) {
     case QChar::Other_Format:
+    case QChar::Mark_NonSpacing: // drawn on a neighbour, or over several
+    case QChar::Mark_Enclosing:
     case QChar::Separator_Line:
     case QChar::Separator_Paragraph:
         return false;

@@ -124,6 +124,12 @@ private Q_SLOTS:
         // A tag character (U+E0041) draws nothing: a stand-in for each of its two characters.
         QTest::newRow("binary surrogates") << bin("\x3d\xd8\x00\xde\x40\xdb\x41\xdc\x00\xdc\x00\xd8", 12) << 13 << none << none
             << 1 << L{u"\U0001F600\ufffd\ufffd\ufffd\ufffd"_s, u"? ? ? ? ? ? "_s};
+        // Marks that draw over their neighbours (acute, long stroke, the enclosing circle U+20DD),
+        // braille blanks and the null notehead U+1D159, which draw nothing: one stand-in each. A
+        // space, however wide, is itself.
+        QTest::newRow("binary marks and blanks") << bin("a\0\x01\x03\x36\x03\x89\x04\xdd\x20\0\x28\0\x28\0\x28\0\x30\x34\xd8\x59\xdd" "D\0", 24) << 13
+            << L{u"a\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\u3000\ufffd\ufffd"_s} << L{u"10 "_s + u"? "_s.repeated(10)} << 1
+            << L{u"a\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\u3000\ufffd\ufffd"_s, u"10 "_s + u"? "_s.repeated(10)};
         QTest::newRow("binary pair split between events") << QVariantList{QByteArray("\x3d\xd8", 2), QByteArray("\x00\xde" "D\0", 4)}
             << 13 << L{u"\U0001F600"_s} << L{u"? ? "_s} << 2 << L{u"\U0001F600"_s, u"? ? "_s};
         QTest::newRow("binary odd last byte") << bin("1\0D", 3) << 13 << none << none << 1 << L{u"1"_s, u"1 "_s};
