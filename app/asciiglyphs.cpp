@@ -13,6 +13,7 @@ void AsciiGlyphs::setFont(const QFont& font)
     if (valid_ && font == font_)
         return;
     font_ = font;
+    ascent_ = QFontMetricsF(font).ascent();
     raw_ = QRawFont::fromFont(font);
     QString printable;
     for (char c = ' '; c <= '~'; ++c)
@@ -35,7 +36,6 @@ void AsciiGlyphs::setFont(const QFont& font)
     const QList<quint32> ellipsis = raw_.glyphIndexesForString(QString(QChar(0x2026)));
     ellipsis_ = ellipsis.size() == 1 ? ellipsis[0] : 0;
     ellipsisAdvance_ = ellipsis_ != 0 ? raw_.advancesForGlyphIndexes(ellipsis)[0].x() : 0;
-    ascent_ = QFontMetricsF(font).ascent();
 }
 
 QGlyphRun AsciiGlyphs::layOut(QStringView text, int width, Overflow overflow) const

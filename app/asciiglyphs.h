@@ -21,7 +21,8 @@ public:
     // Empty when the text is not printable ASCII or the font lacks a glyph. What does not fit in
     // width is elided as QFontMetrics::elidedText does, or left out where it is out of sight.
     QGlyphRun layOut(QStringView text, int width, Overflow overflow) const;
-    // From the top of a line to its baseline.
+    // From the top of a line to its baseline, for any text: where every line of the font is
+    // drawn from.
     qreal ascent() const { return ascent_; }
 
 private:

@@ -40,17 +40,11 @@ const EntryDelegate::Laid& EntryDelegate::laidOut(const QString& text, const QFo
         laid = *old;
     } else if (laid.glyphs = ascii_.layOut(text, width, AsciiGlyphs::Elide);
                laid.glyphs.isEmpty()) {
-        QStaticText& full = laid.text;
-        full.setTextFormat(Qt::PlainText); // received text is shown as it is, never as markup
-        full.setPerformanceHint(QStaticText::AggressiveCaching);
-        full.setText(text);
-        full.prepare({}, font);
         // Too long to show whole: the end gives way to an ellipsis, as in any list. Most entries
         // fit and are laid out once.
-        if (full.size().width() > width) {
-            full.setText(QFontMetrics(font).elidedText(text, Qt::ElideRight, width));
-            full.prepare({}, font);
-        }
+        laid.text = LaidLine(text, font);
+        if (laid.text.width() > width)
+            laid.text = LaidLine(QFontMetrics(font).elidedText(text, Qt::ElideRight, width), font);
     }
     return *recent_.insert(text, laid);
 }
@@ -103,12 +97,19 @@ void EntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     painter->setFont(option.font);
     const Laid& laid =
         laidOut(index.data().toString(), option.font, option.rect.width() - 2 * kMargin);
+    // Every row's text stands on the font's baseline, whatever fonts it takes its glyphs from.
     const int top = option.rect.top() + (option.rect.height() - option.fontMetrics.height()) / 2;
-    if (!laid.glyphs.isEmpty())
-        painter->drawGlyphRun(QPointF(option.rect.left() + kMargin, top + ascii_.ascent()),
-                              laid.glyphs);
-    else
-        painter->drawStaticText(option.rect.left() + kMargin, top, laid.text);
+    const QPointF origin(option.rect.left() + kMargin, top + ascii_.ascent());
+    if (!laid.glyphs.isEmpty()) {
+        painter->drawGlyphRun(origin, laid.glyphs);
+        return;
+    }
+    // A fallback font's glyph may reach past the row: it is cut there rather than left on the
+    // neighbours, which are painted without it.
+    painter->save();
+    painter->setClipRect(option.rect, Qt::IntersectClip);
+    laid.text.draw(*painter, origin);
+    painter->restore();
 }
 
 QSize EntryDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const

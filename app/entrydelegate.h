@@ -1,11 +1,11 @@
 #pragma once
 
 #include "app/asciiglyphs.h"
+#include "app/laidline.h"
 
 #include <QFont>
 #include <QGlyphRun>
 #include <QHash>
-#include <QStaticText>
 #include <QStyleOptionViewItem>
 #include <QStyledItemDelegate>
 
@@ -30,7 +30,7 @@ private:
     // An entry as it is drawn: its glyphs when it is plain ASCII, else its text laid out in full.
     struct Laid {
         QGlyphRun glyphs;
-        QStaticText text;
+        LaidLine text;
     };
 
     const Laid& laidOut(const QString& text, const QFont& font, int width) const;

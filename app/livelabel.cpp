@@ -11,19 +11,24 @@ void LiveLabel::paintEvent(QPaintEvent* event)
                        margin() == 0 && indent() <= 0 &&
                        alignment() == (Qt::AlignLeft | Qt::AlignTop) &&
                        layoutDirection() == Qt::LeftToRight;
-    ascii_.setFont(font());
-    const QRect r = contentsRect();
-    const QGlyphRun glyphs =
-        plain ? ascii_.layOut(text(), r.width(), AsciiGlyphs::Clip) : QGlyphRun();
-    if (glyphs.isEmpty()) {
+    if (!plain || text().isEmpty()) {
         QLabel::paintEvent(event);
         return;
     }
+    ascii_.setFont(font());
+    const QRect r = contentsRect();
+    const QPointF origin(r.left(), r.top() + ascii_.ascent());
     QStyleOption option;
     option.initFrom(this);
     QPainter painter(this);
     painter.setPen(QPen(option.palette.brush(foregroundRole()), 0));
-    painter.drawGlyphRun(QPointF(r.left(), r.top() + ascii_.ascent()), glyphs);
+    const QGlyphRun glyphs = ascii_.layOut(text(), r.width(), AsciiGlyphs::Clip);
+    if (!glyphs.isEmpty()) {
+        painter.drawGlyphRun(origin, glyphs);
+        return;
+    }
+    // Any other text is laid out in full, as QLabel would, but on the same baseline.
+    LaidLine(text(), font()).draw(painter, origin);
 }
 
 } // namespace hexline
