@@ -293,6 +293,8 @@ void FormMain::showFailure(const QString& title, const QString& message, const Q
             new QMessageBox(QMessageBox::Warning, title, QString(), QMessageBox::Ok, this);
         failureBox_->setAttribute(Qt::WA_DeleteOnClose);
         failureBox_->setModal(false);
+        // Typed text and paths found on disk are shown as they are, never as markup.
+        failureBox_->setTextFormat(Qt::PlainText);
     }
     failureBox_->setWindowTitle(title);
     failureBox_->setText(fitForBox(brief));

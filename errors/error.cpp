@@ -22,4 +22,9 @@ QString quoted(const QString& text)
     return out;
 }
 
+QString shownName(const QString& name)
+{
+    return visibleText(name);
+}
+
 } // namespace hexline

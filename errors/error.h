@@ -25,4 +25,11 @@ private:
 // text shortened, so that a message stays one readable line.
 QString quoted(const QString& text);
 
+// A path or name that the program found rather than the user typed (a device, a link's target,
+// the log file, a program holding a lock), for a message: every character as its visible
+// stand-in, as in quoted text, so that a line end or a direction override in it can neither
+// split the message nor reorder it. Neither quoted nor shortened: it reads as a path, and the
+// message box shortens long words itself.
+QString shownName(const QString& name);
+
 } // namespace hexline

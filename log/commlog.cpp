@@ -29,7 +29,7 @@ constexpr int kLockWaitMs = 3000;
 [[noreturn]] void fail(const QString& path, const QString& what, const QString& why)
 {
     throw Error(QStringLiteral("%1 %2: %3. Both lists are unchanged.")
-                    .arg(QDir::toNativeSeparators(path), what, why));
+                    .arg(shownName(QDir::toNativeSeparators(path)), what, why));
 }
 
 // The system's reason for the file operation that just failed. QFile reports a short write

@@ -1,5 +1,6 @@
 #include "serial/portmap.h"
 
+#include "errors/error.h"
 #include "serial/portmap_os.h"
 
 #include <QDir>
@@ -91,7 +92,7 @@ QString presentDevices(int shown)
             items << QStringLiteral("... and %1 more").arg(present.size() - std::size_t(shown));
             break;
         }
-        items << QStringLiteral("port %1 (%2)").arg(port).arg(device);
+        items << QStringLiteral("port %1 (%2)").arg(port).arg(shownName(device));
     }
     return QStringLiteral("Serial devices present: %1.").arg(items.join(QStringLiteral(", ")));
 }

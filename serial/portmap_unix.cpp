@@ -1,3 +1,4 @@
+#include "errors/error.h"
 #include "serial/portmap.h"
 #include "serial/portmap_os.h"
 
@@ -62,8 +63,9 @@ QString lockHolder(const QString& path)
             continue;
         const QByteArray pid = fields.at(at - 1);
         QFile comm(QStringLiteral("/proc/%1/comm").arg(QLatin1String(pid)));
+        // A program names itself: its name may hold a line end or a direction override.
         const QString name = comm.open(QIODevice::ReadOnly)
-                                 ? QString::fromLocal8Bit(comm.readAll().trimmed())
+                                 ? shownName(QString::fromLocal8Bit(comm.readAll().trimmed()))
                                  : QString();
         return name.isEmpty() ? QStringLiteral(" (pid %1)").arg(QLatin1String(pid))
                               : QStringLiteral(" (%1, pid %2)").arg(name, QLatin1String(pid));
@@ -82,9 +84,9 @@ bool groupMayOpen(const struct stat& st)
 QString owners(const struct stat& st)
 {
     const struct passwd* owner = st.st_uid != 0 ? ::getpwuid(st.st_uid) : nullptr;
-    return owner
-               ? QStringLiteral("the user %1 and root").arg(QString::fromLocal8Bit(owner->pw_name))
-               : QStringLiteral("root");
+    return owner ? QStringLiteral("the user %1 and root")
+                       .arg(shownName(QString::fromLocal8Bit(owner->pw_name)))
+                 : QStringLiteral("root");
 }
 
 // Why a device that exists could not be opened, in terms a user can act on.
@@ -106,7 +108,7 @@ QString permissionAdvice(const QString& path)
     return QStringLiteral(
                "Permission denied (the device belongs to the group %1; add your user to it "
                "with \"sudo usermod -aG %1 $USER\" and log in again)")
-        .arg(QString::fromLocal8Bit(g->gr_name));
+        .arg(shownName(QString::fromLocal8Bit(g->gr_name)));
 }
 
 } // namespace

@@ -137,7 +137,7 @@ void SerialComm::applySettings(const LineSettings& s)
         port_->clearError();
         throw Error(QStringLiteral("port %1 (%2) does not accept the line settings %3: %4.")
                         .arg(portNumber_)
-                        .arg(device_, quoted(toString(s)), why));
+                        .arg(shownName(device_), quoted(toString(s)), why));
     }
     // Qt passes a byte with a parity or framing error on unchanged whenever it applies a parity,
     // where it could read as a digit or as the terminator. Marked, it is read as "?" instead.
@@ -146,7 +146,7 @@ void SerialComm::applySettings(const LineSettings& s)
         throw Error(
             QStringLiteral("port %1 (%2) cannot mark characters received with parity errors: %3.")
                 .arg(portNumber_)
-                .arg(device_, why));
+                .arg(shownName(device_), why));
 }
 
 bool SerialComm::isOpen() const
@@ -189,7 +189,7 @@ void SerialComm::setOpen(bool open)
         const QString message =
             QStringLiteral("port %1 has no device: no entry com%1 in %2 names one. ")
                 .arg(portNumber_)
-                .arg(ports::portDirectory());
+                .arg(shownName(ports::portDirectory()));
         throw Error(message + ports::presentDevices(),
                     message + ports::presentDevices(kDevicesShown));
     }
@@ -233,8 +233,9 @@ void SerialComm::setOpen(bool open)
 
 void SerialComm::failOpen(const QString& path, const QString& reason) const
 {
-    const QString message =
-        QStringLiteral("port %1 (%2) cannot be opened: %3. ").arg(portNumber_).arg(path, reason);
+    const QString message = QStringLiteral("port %1 (%2) cannot be opened: %3. ")
+                                .arg(portNumber_)
+                                .arg(shownName(path), reason);
     throw Error(message + ports::presentDevices(), message + ports::presentDevices(kDevicesShown));
 }
 
@@ -297,7 +298,7 @@ void SerialComm::finishFailure(const QString& reason)
     failureMessage_ = QStringLiteral("Port %1 (%2) failed and was closed: %3. Press Close, "
                                      "reconnect the device and press Open.")
                           .arg(portNumber_)
-                          .arg(device_, reason);
+                          .arg(shownName(device_), reason);
     // What arrived before the failure is delivered first.
     events_.finishFailure([this] {
         closeDevice();

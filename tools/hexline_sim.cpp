@@ -9,6 +9,7 @@
 // the benchmarks it can write whole lines at a given rate instead. See usage() for the options.
 // On exit it prints "Sent N" with the number of characters written.
 
+#include "errors/error.h"
 #include "serial/portmap.h"
 
 #include <QByteArray>
@@ -215,8 +216,8 @@ int main(int argc, char* argv[])
     const int port = attach(directory, device, entry);
     if (port < 0) {
         const int why = errno;
-        std::fprintf(stderr, "hexline-sim: cannot attach to %s: %s\n", qPrintable(directory),
-                     std::strerror(why));
+        std::fprintf(stderr, "hexline-sim: cannot attach to %s: %s\n",
+                     qPrintable(hexline::shownName(directory)), std::strerror(why));
         return 1;
     }
 

@@ -199,6 +199,10 @@ private Q_SLOTS:
         QTest::newRow("a terminal program")
             << QStringLiteral(PORTPROBE) << QStringList{u"lock"_s, u"DEVICE"_s}
             << u"hexline_portpro"_s;
+        // A program names itself: a line end and a direction override in its name are shown.
+        QTest::newRow("a program named with a line end")
+            << QStringLiteral(PORTPROBE) << QStringList{u"lock"_s, u"DEVICE"_s, u"evil\n\u202eX"_s}
+            << u"evil\u240a\ufffdX"_s;
     }
 
     void portHeldByAnotherProcess()

@@ -302,6 +302,18 @@ private Q_SLOTS:
         const QString abc = u"Open failed: \"abc\" is not a port number."_s;
         QTest::newRow("Open, port abc")
             << u"abc"_s << 0 << QString() << QString() << false << abc << abc << QString();
+        // Paths found on disk are shown by their characters: a line end or a direction override
+        // in one neither splits the message nor turns it round.
+        QTest::newRow("Open, link to a path with U+202E and a line end")
+            << u"1"_s << 0 << u"/tmp/nodev\u202eSUOREGNAD\nsecond line"_s << QString() << false
+            << u"Open failed: port 1 (/tmp/nodev\ufffdSUOREGNAD\u240asecond line) cannot be "
+               u"opened: No such file or directory. "_s
+            << u"."_s << QString();
+        QTest::newRow("Log, path with U+202E and a line end")
+            << u"1"_s << 0 << QString() << u"a\u202e\nb/commlog.txt"_s << true
+            << u"Log failed: %1 cannot be opened for appending: "_s.arg(
+                   dir_.filePath(u"a\ufffd\u240ab/commlog.txt"_s))
+            << u". Both lists are unchanged."_s << QString();
         QTest::newRow("Log, missing directory")
             << u"1"_s << 0 << QString() << u"missing/commlog.txt"_s << true
             << u"Log failed: %1 cannot be opened for appending: "_s.arg(
@@ -360,6 +372,7 @@ private Q_SLOTS:
         const auto boxes = w_->findChildren<QMessageBox*>();
         QCOMPARE(boxes.size(), 1);
         QVERIFY(boxes[0]->isVisible() && !boxes[0]->isModal());
+        QCOMPARE(boxes[0]->textFormat(), Qt::PlainText);
         QCOMPARE(boxes[0]->windowTitle(), log ? u"Log failed"_s : u"Open failed"_s);
         const QSize screen = boxes[0]->screen()->availableGeometry().size();
         QVERIFY2(

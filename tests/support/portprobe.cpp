@@ -3,8 +3,9 @@
 //   portprobe hold N   opens port N, prints "holding", keeps it open until its input ends
 //   portprobe device PATH  opens the device itself, as any program would, prints "opened" or
 //                          the system's reason, exits 0 or 1
-//   portprobe lock PATH    opens the device as terminal programs do (flock, TIOCEXCL), prints
-//                          "holding", keeps it until its input ends
+//   portprobe lock PATH [NAME]  opens the device as terminal programs do (flock, TIOCEXCL),
+//                          calls itself NAME if given, prints "holding", keeps it until its
+//                          input ends
 
 #include "errors/error.h"
 #include "serial/serialcomm.h"
@@ -17,13 +18,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc != 3)
+    if (argc != 3 && !(argc == 4 && QByteArray(argv[1]) == "lock"))
         return 2;
     const QByteArray mode(argv[1]);
     const auto waitForEnd = [] {
@@ -38,7 +40,8 @@ int main(int argc, char* argv[])
             std::printf("%s\n", fd >= 0 ? "opened" : std::strerror(errno));
             return fd >= 0 ? 0 : 1;
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0)
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0 ||
+            (argc == 4 && ::prctl(PR_SET_NAME, argv[3]) != 0))
             return 1;
         std::printf("holding\n");
         waitForEnd();
