@@ -24,6 +24,7 @@ constexpr char kSeparator[] = "-------------------------------------------------
 constexpr char kPairJoin[] = " ----- ";
 constexpr char kLineEnd[] = "\r\n";
 // Another window's Log holds the file for a few milliseconds; one that holds it longer is stuck.
+// A pipe's reader gets as long to take a block: nothing the path leads to holds Log up longer.
 constexpr int kLockWaitMs = 3000;
 
 [[noreturn]] void fail(const QString& path, const QString& what, const QString& why)
@@ -59,12 +60,10 @@ bool lockFile(const QFile& file)
 bool openLocked(QFile& file, const QString& path)
 {
     for (int attempt = 1;; ++attempt) {
-        bool created = file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered |
-                                 QIODevice::NewOnly);
-        errno = 0;
-        if (!created &&
-            !file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-            fail(path, QStringLiteral("cannot be opened for appending"), reason(errno, file));
+        bool created = false;
+        QString why;
+        if (!logfile::openForAppend(file, created, why))
+            fail(path, QStringLiteral("cannot be opened for appending"), why);
         if (!lockFile(file)) {
             file.close();
             fail(path, QStringLiteral("cannot be locked"),
@@ -83,22 +82,23 @@ bool openLocked(QFile& file, const QString& path)
 // Takes back what reached the file of a block that failed, so that the file holds whole blocks
 // only and agrees with the lists, which stay unchanged. A file that this Log created goes again,
 // so that the next Log finds it new. Only this block is ever cut: the file is still locked, or
-// locked again and cut only while this block is still its end. Devices and pipes keep nothing to
-// take back.
+// locked again and cut only while this block is still its end. Devices keep nothing to take
+// back; a pipe cannot.
 bool restoreSize(QFile& file, const QString& path, qint64 size, qint64 end, bool created,
                  QString& why)
 {
     if (!file.isOpen()) {
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            why = reason(errno, file);
+        bool recreated = false;
+        if (!logfile::openForAppend(file, recreated, why))
             return false;
-        }
         if (!lockFile(file) || !logfile::isAtPath(file, path) || file.size() != end) {
             why = QStringLiteral("another program wrote to the file after it");
             return false;
         }
     }
     if (created && size == 0 && QFile::remove(path))
+        return true;
+    if (end == size) // nothing of the block reached it
         return true;
     return logfile::truncate(file, size, why);
 }
@@ -159,22 +159,18 @@ void appendLog(const QString& path, const QString& modeText, const QString& term
     const auto failWritten = [&](const QString& what, QString why) {
         QString restoreWhy;
         if (!restoreSize(file, path, sizeBefore, sizeBefore + written, created, restoreWhy))
-            why += QStringLiteral(
-                       ", and what was written of the block cannot be taken back (%1), so the "
-                       "file may now end with part of a block")
-                       .arg(restoreWhy);
+            why += QStringLiteral(", and what was written of the block cannot be taken back (%1), "
+                                  "so %2 part of a block")
+                       .arg(restoreWhy, file.isSequential()
+                                            ? QStringLiteral("the program reading it may have had")
+                                            : QStringLiteral("the file may now end with"));
         file.close();
         fail(path, what, why);
     };
     const QByteArray block = formatLogBlock(modeText, termText, lists);
     QString why;
-    while (written < block.size()) {
-        errno = 0;
-        const qint64 n = file.write(block.constData() + written, block.size() - written);
-        if (n <= 0)
-            failWritten(QStringLiteral("cannot be written"), reason(errno, file));
-        written += n; // a short write is followed by one that tells why it stopped
-    }
+    if (!logfile::write(file, block, written, kLockWaitMs, why))
+        failWritten(QStringLiteral("cannot be written"), why);
     if (!logfile::sync(file, why))
         failWritten(QStringLiteral("cannot be synced to the disk"), why);
     // A new file survives a power cut only once its directory entry is on the disk too: synced
