@@ -321,6 +321,42 @@ private Q_SLOTS:
         QCOMPARE(program.exitCode(), 0);
     }
 
+    // Without a display to open the program says so in one line of its own, naming what to
+    // check, and exits with status 1, where Qt would abort with advice to reinstall it.
+    void withoutDisplay_data()
+    {
+        QTest::addColumn<QString>("variable");
+        QTest::addColumn<QString>("value"); // empty: none of the three is set
+        QTest::newRow("none named") << QString() << QString();
+        QTest::newRow("a display that is not there") << u"DISPLAY"_s << u":65000"_s;
+        QTest::newRow("a platform that is not there") << u"QT_QPA_PLATFORM"_s << u"nonesuch"_s;
+    }
+
+    void withoutDisplay()
+    {
+        QFETCH(QString, variable);
+        QFETCH(QString, value);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString& name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
+            env.remove(name);
+        if (!variable.isEmpty())
+            env.insert(variable, value);
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(HEXLINE_BIN), {});
+        QVERIFY(program.waitForFinished(10000));
+        const QString err = QString::fromLocal8Bit(program.readAllStandardError());
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 1);
+        QVERIFY2(err.startsWith(u"hexline: no display could be opened: check that DISPLAY or "
+                                u"WAYLAND_DISPLAY names a running display server, or that "
+                                u"QT_QPA_PLATFORM names an installed platform ("_s) &&
+                     err.count(u'\n') == 1 && err.endsWith(u").\n"_s),
+                 qPrintable(err));
+        if (!variable.isEmpty())
+            QVERIFY2(err.contains(u"%1 is \"%2\""_s.arg(variable, value)), qPrintable(err));
+    }
+
     void absurdFields_data()
     {
         QTest::addColumn<QString>("field");
