@@ -10,7 +10,7 @@ LaidLine::LaidLine(const QString& text, const QFont& font)
     QTextLayout layout(text, font);
     layout.beginLayout();
     QTextLine line = layout.createLine();
-    if (!line.isValid()) { // an empty text
+    if (!line.isValid()) {
         layout.endLayout();
         return;
     }
