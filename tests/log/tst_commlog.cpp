@@ -14,6 +14,7 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -162,16 +163,21 @@ private Q_SLOTS:
                  qPrintable(u"%1 ms"_s.arg(took.elapsed())));
         QCOMPARE(lists.contents(), contents);
 
+        // A writer of the test's own keeps the reader from an end of file between the two Logs.
+        const int holder = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+        QVERIFY(holder >= 0);
         QByteArray received;
         std::thread reading([&] {
-            ::fcntl(reader, F_SETFL, O_RDONLY); // waits for more until the writer closes
+            ::fcntl(reader, F_SETFL, O_RDONLY); // waits for more until the writers close
             char buffer[4096];
             for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;)
                 received.append(buffer, n);
         });
-        appendLog(fifo, u"t"_s, u"0D"_s, lists.pair());
+        const auto again = test::failure([&] { appendLog(fifo, u"t"_s, u"0D"_s, lists.pair()); });
+        ::close(holder);
         reading.join();
         ::close(reader);
+        QVERIFY2(!again, qPrintable(again.value_or(QString())));
         const QByteArray part = received.chopped(block.size());
         QVERIFY(!part.isEmpty() && block.startsWith(part) && received.endsWith(block));
         QCOMPARE(lists.text.count() + lists.values.count(), 0);
@@ -182,8 +188,11 @@ private Q_SLOTS:
         Lists more;
         for (int i = 0; i < 4000; ++i)
             more.pair().insertPlain(u"COMM %1 open."_s.arg(i));
-        std::thread leaving([second] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::thread leaving([second] { // once the pipe is full
+            const int capacity = ::fcntl(second, F_GETPIPE_SZ);
+            for (int held = 0, i = 0;
+                 i < 10000 && ::ioctl(second, FIONREAD, &held) == 0 && held < capacity; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             ::close(second);
         });
         took.restart();
