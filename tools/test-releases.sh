@@ -16,7 +16,8 @@ package_releases=${HEXLINE_PACKAGE_RELEASES:-trixie}
 cache=${HEXLINE_RELEASES_CACHE:-/var/cache/hexline-releases}
 jobs=${JOBS:-$(nproc)}
 packages=cmake,g++,make,qt6-base-dev,qt6-serialport-dev,libgl-dev,xvfb,xauth,fonts-freefont-ttf
-packages+=,git,python3,pkgconf,dpkg-dev,debhelper,lintian,appstream,desktop-file-utils,x11-utils
+packages+=,git,python3,pkgconf,build-essential,dpkg-dev,debhelper,lintian,appstream,desktop-file-utils
+packages+=,x11-utils
 
 say() { echo "test-releases: $*"; }
 
@@ -38,10 +39,12 @@ mirror=${mirror:-http://deb.debian.org/debian}
 
 label() { case $1 in trixie) echo "Debian 13" ;; *) echo "$1" ;; esac; }
 
-# A root is made anew once a day, beside the one in use, which stays if the new one fails.
+# A root is made anew once a day, or when it was made with other packages, beside the one in
+# use, which stays if the new one fails.
 fresh_root() {
   local release=$1 root=$cache/$1
-  if [ -n "$(find "$root/.hexline-made" -mmin -1440 2>/dev/null)" ]; then
+  if [ -n "$(find "$root/.hexline-made" -mmin -1440 2>/dev/null)" ] &&
+     [ "$(cat "$root/.hexline-made")" = "$packages" ]; then
     return
   fi
   say "making the $(label "$release") root from $mirror (log: $cache/$release.mmdebstrap.log)"
@@ -51,7 +54,7 @@ fresh_root() {
   if mmdebstrap --variant=apt --include="$packages" --skip=cleanup/apt/lists \
        --aptopt='Acquire::Check-Valid-Until "false"' \
        "$release" "$root.new" "$mirror" >"$cache/$release.mmdebstrap.log" 2>&1; then
-    touch "$root.new/.hexline-made"
+    echo "$packages" >"$root.new/.hexline-made"
     rm -rf "$root"
     mv "$root.new" "$root"
   else
