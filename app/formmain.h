@@ -2,12 +2,12 @@
 
 #include "app/entrydelegate.h"
 #include "app/frameclock.h"
+#include "app/portcontrol.h"
 #include "monitor/eventlist.h"
 #include "monitor/eventlistmodel.h"
 #include "monitor/livetails.h"
 #include "monitor/pairedlists.h"
 #include "monitor/receiveprocessor.h"
-#include "serial/portcontrol.h"
 #include "serial/serialcomm.h"
 
 #include <QPointer>

@@ -1,10 +1,10 @@
 // Open and Close with real lists and component, against pseudo-terminals attached through the
 // port directory.
+#include "app/portcontrol.h"
 #include "monitor/eventlist.h"
 #include "monitor/livetails.h"
 #include "monitor/pairedlists.h"
 #include "monitor/receiveprocessor.h"
-#include "serial/portcontrol.h"
 #include "serial/serialcomm.h"
 #include "tests/support/ptypair.h"
 #include "tests/support/testutil.h"

@@ -1,4 +1,4 @@
-#include "serial/portcontrol.h"
+#include "app/portcontrol.h"
 
 #include "monitor/pairedlists.h"
 #include "monitor/receiveprocessor.h"
