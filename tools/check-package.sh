@@ -28,10 +28,23 @@ for f in usr/bin/hexline usr/bin/hexline-sim "${desktop#"$root/tree/"}" "${metai
 done
 
 # Any finding fails, pedantic hints shown too; validate-tree also holds the desktop entry
-# against the metadata.
+# against the metadata. The metadata names its developer as AppStream 1.0 does (<developer>,
+# which Debian 13's validator asks for in place of <developer_name>); a validator from before
+# 1.0 (Debian 12's) does not know the tag yet, and that one finding is all it may report.
 echo "== appstreamcli validate --no-net"
-appstreamcli validate --no-net --strict --pedantic "$metainfo"
-appstreamcli validate-tree --no-net --strict --pedantic "$root/tree"
+validate() {
+  local out status=0
+  out=$(appstreamcli "$@" --no-net --strict --pedantic 2>&1) || status=$?
+  echo "$out"
+  if [ $status != 0 ] && dpkg --compare-versions "$(appstreamcli --version | grep -o '[0-9][0-9.]*')" lt 1.0 &&
+     ! grep -E '^[EWI]: ' <<<"$out" | grep -qv 'unknown-tag developer$'; then
+    echo "(the one finding is the <developer> tag, newer than this validator)"
+    status=0
+  fi
+  return $status
+}
+validate validate "$metainfo"
+validate validate-tree "$root/tree"
 release=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$metainfo" | head -n 1)
 case $version in
   "$release" | "$release"+*) ;;
