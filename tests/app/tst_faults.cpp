@@ -167,7 +167,7 @@ private Q_SLOTS:
         connect(&w_->serial(), &SerialComm::commEvent, this, [&] { end = test::threadCpuMs(); });
         // Long enough to take many frames, however fast the walk; lines of 17 characters, so that
         // the captions differ from one look at the clock to the next.
-        const QByteArray flood = QByteArray("0123456789ABCEF1D").repeated(500000) + "123";
+        const QByteArray flood = QByteArray("0123456789ABCEF1D").repeated(1500000) + "123";
         w_->serial().feedReceived(flood);
         const qint64 start = test::threadCpuMs();
         QTRY_VERIFY_WITH_TIMEOUT(w_->receiver().charactersProcessed() == flood.size(), 30000);
