@@ -1,16 +1,13 @@
 #include "app/entrylistview.h"
 
-#include <QApplication>
-#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QProxyStyle>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyleOptionSlider>
+#include <QTimer>
 
 #include <algorithm>
-#include <cmath>
 #include <optional>
 #include <utility>
 
@@ -18,83 +15,46 @@ namespace hexline {
 
 namespace {
 
-// Qt's raster engine hands a fill or outline of 96 spans or more (a span per device row of a fill,
-// two of an outline) to its thread pool and waits for it: thread wake-ups for a few hundred pixels.
-// This many device rows keep an outline's spans short of that.
-constexpr int kShortRows = 96 / 2 - 1;
-
-// The application's style, but a scroll bar repainted over more rows than that is drawn band by
-// band through a short image, whose edge keeps every fill and outline short. The bar below is
-// repainted whole whenever its slider changes, which a list that gains and drops rows does at
-// nearly every frame.
-class ShortFillStyle : public QProxyStyle {
-public:
-    explicit ShortFillStyle(QObject* parent) : QProxyStyle(QApplication::style()->name())
-    {
-        setParent(parent);
-    }
-
-    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
-                            QPainter* painter, const QWidget* widget) const override
-    {
-        const QRect bar = option->rect;
-        const qreal ratio = painter->device()->devicePixelRatio();
-        const QRegion dirty = painter->paintEngine()->systemClip(); // in device pixels
-        int rows = 0;
-        for (const QRect& r : dirty)
-            rows += r.height();
-        // At a fractional scale a band's edge would fall between device pixels.
-        if (control != CC_ScrollBar || dirty.isEmpty() || rows <= kShortRows ||
-            ratio != std::floor(ratio)) {
-            QProxyStyle::drawComplexControl(control, option, painter, widget);
-            return;
-        }
-        const int bandRows = std::max(1, int(kShortRows / ratio));
-        QImage band(QSize(bar.width(), bandRows) * ratio, QImage::Format_ARGB32_Premultiplied);
-        band.setDevicePixelRatio(ratio);
-        for (int y = bar.top(); y <= bar.bottom(); y += bandRows) {
-            const QRect rect(bar.left(), y, bar.width(), bandRows);
-            if (!dirty.intersects(painter->deviceTransform().mapRect(rect)))
-                continue;
-            band.fill(Qt::transparent);
-            QPainter p(&band);
-            p.setRenderHints(painter->renderHints());
-            p.setFont(painter->font());
-            p.setPen(painter->pen());
-            p.setBrush(painter->brush());
-            p.translate(-bar.left(), -y);
-            QProxyStyle::drawComplexControl(control, option, &p, widget);
-            p.end();
-            painter->drawImage(rect.topLeft(), band);
-        }
-    }
-};
-
 // A scroll bar repainted only when what it shows changes: its slider's place and size on the
-// screen, and whether it stands at an end, where a style may draw the arrow there as disabled. A
-// list that grows by a row changes the range at every frame, which mostly moves the slider by
-// less than a pixel.
+// screen, and whether it stands at an end, where a style may draw the arrow there as disabled.
+// A change of the list's length alone (rows added or dropped at a frame) moves the slider by a
+// pixel now and then: that repaint waits up to kLengthRepaintMs, so that a growing list does not
+// repaint the whole bar at every frame, a tall fill each time. A move of the slider's value
+// (dragging, the wheel, the keys) is shown at once.
 class SliderScrollBar : public QScrollBar {
 public:
     SliderScrollBar(Qt::Orientation orientation, QWidget* parent) : QScrollBar(orientation, parent)
     {
-        if (qApp->styleSheet().isEmpty()) // a style sheet styles no custom style
-            setStyle(new ShortFillStyle(this));
+        later_.setSingleShot(true);
+        later_.setInterval(kLengthRepaintMs);
+        connect(&later_, &QTimer::timeout, this, [this] {
+            if (shown_ != looks()) {
+                shown_ = looks();
+                update();
+            }
+        });
     }
 
 protected:
+    // What the bar shows is what it last asked to repaint with: a render of it elsewhere (a
+    // grab) paints too, but leaves the screen as it was.
     void sliderChange(SliderChange change) override
     {
-        if (change == SliderOrientationChange || !painted_ || *painted_ != looks())
-            QScrollBar::sliderChange(change);
-    }
-    void paintEvent(QPaintEvent* event) override
-    {
-        painted_ = looks();
-        QScrollBar::paintEvent(event);
+        if (shown_ == looks() && change != SliderOrientationChange)
+            return;
+        if (shown_ && (change == SliderRangeChange || change == SliderStepsChange)) {
+            if (!later_.isActive())
+                later_.start();
+            return;
+        }
+        later_.stop();
+        shown_ = looks();
+        QScrollBar::sliderChange(change);
     }
 
 private:
+    static constexpr int kLengthRepaintMs = 250;
+
     struct Looks {
         QRect slider;
         bool atMinimum;
@@ -111,7 +71,8 @@ private:
                 value() == minimum(), value() == maximum()};
     }
 
-    std::optional<Looks> painted_;
+    QTimer later_;
+    std::optional<Looks> shown_;
 };
 
 } // namespace
