@@ -35,7 +35,7 @@ mirror=${HEXLINE_MIRROR:-$(
     awk '$1 == "deb" { print ($2 ~ /^\[/ ? $3 : $2) }' /etc/apt/sources.list 2>/dev/null; } |
     tr ' ' '\n' | grep -v -e security -e '^$' | head -n 1 || true
 )}
-mirror=${mirror:-http://deb.debian.org/debian}
+[ -n "$mirror" ] || { say "found no Debian mirror in apt's sources; name one in HEXLINE_MIRROR"; exit 1; }
 
 label() { case $1 in trixie) echo "Debian 13" ;; *) echo "$1" ;; esac; }
 
