@@ -53,7 +53,7 @@ protected:
     }
 
 private:
-    static constexpr int kLengthRepaintMs = 250;
+    static constexpr int kLengthRepaintMs = 1000;
 
     struct Looks {
         QRect slider;
