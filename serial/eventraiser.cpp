@@ -1,6 +1,5 @@
 #include "serial/eventraiser.h"
 
-#include "serial/readpause.h"
 #include "serial/receivebuffer.h"
 
 #include <QScopedValueRollback>
@@ -15,19 +14,12 @@ namespace {
 // of the screen, whose painting ends it early (catchUp) when the window has something to show,
 // so that what the window shows is no older than it would be otherwise.
 constexpr qint64 kPaceBelow = 2048;
-// While an event is paced and the device hands over fewer bytes a millisecond than this, reading
-// pauses for a few ms at a time. The bytes wait in the terminal, which a hang-up discards: what
-// came in the last pause before an adapter is unplugged is lost, as what the adapter itself still
-// held back is (an FTDI adapter holds up to 16 ms). A pause fills at most a third of the 4 KiB a
-// Linux terminal holds before it holds the sender back, and a flood is read as it comes.
-constexpr qint64 kTrickleBytesPerMs = 128;
 
 } // namespace
 
-EventRaiser::EventRaiser(const ReceiveBuffer& input, ReadPause& reads, QObject* parent)
-    : QObject(parent), input_(input), reads_(reads)
+EventRaiser::EventRaiser(const ReceiveBuffer& input, QObject* parent)
+    : QObject(parent), input_(input)
 {
-    connect(&reads_, &ReadPause::pulled, this, &EventRaiser::readsPulled);
     pace_.setSingleShot(true);
     pace_.setTimerType(Qt::PreciseTimer);
     connect(&pace_, &QTimer::timeout, this, &EventRaiser::endPacing);
@@ -35,8 +27,6 @@ EventRaiser::EventRaiser(const ReceiveBuffer& input, ReadPause& reads, QObject* 
 
 void EventRaiser::setOpen(bool open)
 {
-    if (!open)
-        reads_.resume();
     open_ = open;
     stopPacing();
     raiseAgain_ = false; // nothing is due from a closed port, nor from an earlier opening
@@ -62,8 +52,8 @@ bool EventRaiser::beginFailure()
 }
 
 // Input that came while a handler ran: what is waiting now, less what was waiting before and
-// the handler did not take. A handler's own event loop reads input in without a readyRead
-// (QSerialPort does not emit it recursively), so such input is found only by this count.
+// the handler did not take. Input that came while a handler ran without an event loop of its
+// own is told once the handler has returned, or is found by this count.
 qint64 EventRaiser::arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore) const
 {
     return input_.waiting() - (waitingBefore - (input_.taken() - takenBefore));
@@ -103,24 +93,6 @@ void EventRaiser::raise(CommEvent event)
     }
 }
 
-void EventRaiser::deviceRead()
-{
-    if (reads_.pulling())
-        return; // read on purpose by whoever raises the event next
-    if (paced_ && !failing_ && input_.waiting() < kTrickleBytesPerMs)
-        reads_.pause();
-    raise(CommEvent::Receive);
-}
-
-// A pause ran out: while the device trickles within a pacing interval, pause again. A device
-// that went quiet wakes the program with its next byte; one that floods is read as it comes.
-void EventRaiser::readsPulled()
-{
-    const qint64 pulled = reads_.lastPulled();
-    if (paced_ && !failing_ && pulled > 0 && pulled < kTrickleBytesPerMs * ReadPause::kPauseMs)
-        reads_.pause();
-}
-
 bool EventRaiser::characterWaiting() const
 {
     return input_.waiting() >= characterSize_;
@@ -141,19 +113,9 @@ void EventRaiser::catchUp()
 void EventRaiser::endPacing()
 {
     stopPacing();
-    if (!open_)
-        return;
-    // What waits in the terminal joins this event. When its handler starts the next interval,
-    // reading stays paused: ending the pause only to begin it again at the device's next piece
-    // would wake the program twice more.
-    if (reads_.paused())
-        reads_.pull();
-    if (characterWaiting())
+    if (open_ && characterWaiting())
         raise(CommEvent::Receive);
-    if (!paced_ || failing_)
-        reads_.resume();
-    else if (reads_.paused())
-        reads_.pause(); // its next step, timed from now
+    Q_EMIT paceEnded();
 }
 
 } // namespace hexline

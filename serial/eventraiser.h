@@ -5,7 +5,6 @@
 
 namespace hexline {
 
-class ReadPause;
 class ReceiveBuffer;
 
 // What the serial component reports through its communication event.
@@ -32,7 +31,7 @@ enum class CommEvent : qint16 {
 class EventRaiser : public QObject {
     Q_OBJECT
 public:
-    EventRaiser(const ReceiveBuffer& input, ReadPause& reads, QObject* parent = nullptr);
+    explicit EventRaiser(const ReceiveBuffer& input, QObject* parent = nullptr);
 
     qint16 threshold() const { return threshold_; }
     void setThreshold(qint16 threshold) { threshold_ = threshold; }
@@ -52,7 +51,6 @@ public:
     bool isOpen() const { return open_; }
 
     // Data came from the device, or was fed.
-    void deviceRead();
     void received() { raise(CommEvent::Receive); }
     // Ends a pacing interval early: the receive event for what came during it is raised before
     // this returns.
@@ -68,19 +66,22 @@ public:
         raise(CommEvent::DeviceError);
     }
 
+    // A pacing interval runs: news of input can wait for its end.
+    bool paced() const { return paced_; }
+
 Q_SIGNALS:
     void raised(hexline::CommEvent event);
+    // A pacing interval ended, after the receive event it let wait.
+    void paceEnded();
 
 private:
     void raise(CommEvent event);
     qint64 arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore) const;
     bool characterWaiting() const;
-    void readsPulled();
     void stopPacing();
     void endPacing();
 
     const ReceiveBuffer& input_;
-    ReadPause& reads_;
     qint16 threshold_ = 0;
     qint64 leftoverMinimum_ = 0;
     int characterSize_ = 1;

@@ -1,7 +1,5 @@
 #include "serial/receivebuffer.h"
 
-#include <QIODevice>
-
 #include <cstring>
 
 namespace hexline {
@@ -14,14 +12,14 @@ constexpr qsizetype kInBufferSize = 1024;
 
 } // namespace
 
-ReceiveBuffer::ReceiveBuffer(QIODevice& device) : device_(device)
+ReceiveBuffer::ReceiveBuffer(ReceiveSource& source) : source_(source)
 {
     text_.reserve(kInBufferSize);
 }
 
 qint64 ReceiveBuffer::waiting() const
 {
-    return (held_ >= 0) + fed_.size() + device_.bytesAvailable();
+    return (held_ >= 0) + fed_.size() + source_.bytesAvailable();
 }
 
 qint64 ReceiveBuffer::limit(qint64 max) const
@@ -65,7 +63,7 @@ qint64 ReceiveBuffer::take(char* out, qint64 n)
     got += fromFed;
     taken_ += got;
     while (got < n) {
-        const qint64 read = device_.read(out + got, n - got);
+        const qint64 read = source_.read(out + got, n - got);
         if (read <= 0)
             break;
         taken_ += read;

@@ -5,17 +5,23 @@
 #include <QByteArray>
 #include <QString>
 
-class QIODevice;
-
 namespace hexline {
 
-// What a port has received and not yet handed out, read from its device as Input asks for it.
+// Where received bytes wait before a ReceiveBuffer takes them: the port's reader.
+class ReceiveSource {
+public:
+    virtual ~ReceiveSource() = default;
+    virtual qint64 bytesAvailable() const = 0;
+    virtual qint64 read(char* data, qint64 max) = 0;
+};
+
+// What a port has received and not yet handed out, taken from its source as Input asks for it.
 // Error marks are decoded as the bytes are read, when the terminal was asked to put them in.
 // Binary input is handed out in whole byte pairs: an odd last byte is held back and comes first
 // with the next read, so pairs never shift.
 class ReceiveBuffer {
 public:
-    explicit ReceiveBuffer(QIODevice& device);
+    explicit ReceiveBuffer(ReceiveSource& source);
 
     // "\377 \0 X" and "\377 \377" in the device's bytes are error marks to decode.
     void setDecodeMarks(bool decode) { decodeMarks_ = decode; }
@@ -39,7 +45,7 @@ private:
     qint64 limit(qint64 max) const;
     qint64 take(char* out, qint64 n);
 
-    QIODevice& device_;
+    ReceiveSource& source_;
     bool decodeMarks_ = false;
     qint64 taken_ = 0;
     QByteArray text_; // reused for text reads

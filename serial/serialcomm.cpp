@@ -4,6 +4,7 @@
 #include "serial/portmap.h"
 #include "serial/terminal.h"
 
+#include <QSerialPort>
 #include <QTimer>
 
 namespace hexline {
@@ -15,46 +16,17 @@ QString cannotSet(const char* name, const QString& value, const QString& why)
     return QStringLiteral("%1 cannot be set to %2: %3.").arg(QLatin1String(name), value, why);
 }
 
-// How often an open port's terminal is asked whether it hung up. Qt does not report a hang-up
-// alike in every version: one raises an error at every turn of the event loop, one raises a single
-// error, one none at all while it reads nothing in a loop; the program finds it itself.
-constexpr int kHangUpCheckMs = 200;
-
-QString hangUpReason()
-{
-    return QStringLiteral("the device was removed or hung up");
-}
-
 // At most this many devices are named in a message box; standard error gets them all.
 constexpr int kDevicesShown = 10;
 
-// Errors after which the device cannot go on: it was removed, hung up or stopped answering.
-bool isFatal(QSerialPort::SerialPortError error)
-{
-    switch (error) {
-    case QSerialPort::NoError:
-    case QSerialPort::TimeoutError:
-    case QSerialPort::UnsupportedOperationError:
-    case QSerialPort::NotOpenError:
-        return false;
-    default:
-        return true;
-    }
-}
-
 } // namespace
 
-SerialComm::SerialComm(QObject* parent)
-    : QObject(parent), port_(new PausablePort(this)), reads_(new ReadPause(*port_)), input_(*port_),
-      events_(input_, *reads_)
+SerialComm::SerialComm(QObject* parent) : QObject(parent), input_(reader_), events_(input_)
 {
-    port_->setReadBufferSize(0); // unbounded: received data is never discarded
     input_.setDecodeMarks(terminal::marksErrors());
-    connect(port_, &QSerialPort::readyRead, &events_, &EventRaiser::deviceRead);
-    connect(port_, &QSerialPort::errorOccurred, this, &SerialComm::onError);
+    connect(&reader_, &PortReader::arrived, this, &SerialComm::arrived, Qt::QueuedConnection);
     connect(&events_, &EventRaiser::raised, this, &SerialComm::commEvent);
-    hangUpCheck_.setInterval(kHangUpCheckMs);
-    connect(&hangUpCheck_, &QTimer::timeout, this, &SerialComm::checkHangUp);
+    connect(&events_, &EventRaiser::paceEnded, this, &SerialComm::paceEnded);
 }
 
 SerialComm::~SerialComm() = default;
@@ -111,37 +83,38 @@ void SerialComm::updateLeftoverMinimum()
 void SerialComm::setSettings(const QString& settings)
 {
     const LineSettings parsed = parseLineSettings(settings);
-    if (isOpen()) {
-        try {
-            applySettings(parsed);
-        } catch (const Error&) {
-            // The device may have taken some of the new settings before refusing one: put back
-            // the ones that settings() still reports.
+    if (isOpen())
+        reader_.call([&](QSerialPort& port) {
             try {
-                applySettings(settings_);
+                applySettings(port, parsed);
             } catch (const Error&) {
+                // The device may have taken some of the new settings before refusing one: put
+                // back the ones that settings() still reports.
+                try {
+                    applySettings(port, settings_);
+                } catch (const Error&) {
+                }
+                throw;
             }
-            throw;
-        }
-    }
+        });
     settings_ = parsed;
 }
 
-void SerialComm::applySettings(const LineSettings& s)
+void SerialComm::applySettings(QSerialPort& port, const LineSettings& s)
 {
-    const bool ok = port_->setBaudRate(s.baudRate) && port_->setParity(s.parity) &&
-                    port_->setDataBits(s.dataBits) && port_->setStopBits(s.stopBits) &&
-                    port_->setFlowControl(QSerialPort::NoFlowControl);
+    const bool ok = port.setBaudRate(s.baudRate) && port.setParity(s.parity) &&
+                    port.setDataBits(s.dataBits) && port.setStopBits(s.stopBits) &&
+                    port.setFlowControl(QSerialPort::NoFlowControl);
     if (!ok) {
-        const QString why = port_->errorString();
-        port_->clearError();
+        const QString why = port.errorString();
+        port.clearError();
         throw Error(QStringLiteral("port %1 (%2) does not accept the line settings %3: %4.")
                         .arg(portNumber_)
                         .arg(shownName(device_), quoted(toString(s)), why));
     }
     // Qt passes a byte with a parity or framing error on unchanged whenever it applies a parity,
     // where it could read as a digit or as the terminator. Marked, it is read as "?" instead.
-    const QString why = terminal::markErrors(port_->handle());
+    const QString why = terminal::markErrors(port.handle());
     if (!why.isEmpty())
         throw Error(
             QStringLiteral("port %1 (%2) cannot mark characters received with parity errors: %3.")
@@ -151,7 +124,7 @@ void SerialComm::applySettings(const LineSettings& s)
 
 bool SerialComm::isOpen() const
 {
-    return port_->isOpen();
+    return open_;
 }
 
 QString SerialComm::devicePath() const
@@ -166,11 +139,14 @@ qint64 SerialComm::bytesWaiting() const
 
 void SerialComm::closeDevice()
 {
-    hangUpCheck_.stop();
     events_.setOpen(false);
-    if (port_->isOpen())
-        terminal::unlock(port_->handle());
-    port_->close();
+    reader_.call([](QSerialPort& port) {
+        if (port.isOpen())
+            terminal::unlock(port.handle());
+        port.close();
+        port.clearError();
+    });
+    open_ = newsHeld_ = false;
     input_.reset();
 }
 
@@ -194,39 +170,44 @@ void SerialComm::setOpen(bool open)
                     message + ports::presentDevices(kDevicesShown));
     }
 
-    ++session_;
     device_ = path;
-    port_->setPortName(path);
-    port_->setBaudRate(settings_.baudRate);
-    port_->setParity(settings_.parity);
-    port_->setDataBits(settings_.dataBits);
-    port_->setStopBits(settings_.stopBits);
-    port_->setFlowControl(QSerialPort::NoFlowControl);
-    port_->clearError();
+    reader_.call([&](QSerialPort& port) { openPort(port, path); });
+    open_ = true;
+    events_.setOpen(true);
+}
+
+void SerialComm::openPort(QSerialPort& port, const QString& path)
+{
+    port.setPortName(path);
+    port.setBaudRate(settings_.baudRate);
+    port.setParity(settings_.parity);
+    port.setDataBits(settings_.dataBits);
+    port.setStopBits(settings_.stopBits);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    port.clearError();
     const ports::DeviceLook look(path);
     if (look.lockedElsewhere())
         failOpen(path, ports::inUse(path));
-    if (!port_->open(QIODevice::ReadWrite)) {
+    if (!port.open(QIODevice::ReadWrite)) {
         const QString reason =
-            ports::openFailureReason(path, port_->error() == QSerialPort::PermissionError);
-        const QString why = reason.isEmpty() ? port_->errorString() : reason;
-        port_->clearError();
+            ports::openFailureReason(path, port.error() == QSerialPort::PermissionError);
+        const QString why = reason.isEmpty() ? port.errorString() : reason;
+        port.clearError();
         failOpen(path, why);
     }
     // No one else reads the device while it is open here: programs that lock it (terminal
     // programs, ModemManager) are kept out by the lock, and all but root by the exclusive mode
     // that QSerialPort sets.
-    if (!terminal::lock(port_->handle())) {
-        port_->close();
+    if (!terminal::lock(port.handle())) {
+        port.close();
         failOpen(path, ports::inUse(path));
     }
-    events_.setOpen(true);
-    hangUpCheck_.start();
     // The device may refuse a setting only now that it is open (an unusual baud rate, say).
     try {
-        applySettings(settings_);
+        applySettings(port, settings_);
     } catch (...) {
-        closeDevice();
+        terminal::unlock(port.handle());
+        port.close();
         throw;
     }
 }
@@ -257,53 +238,43 @@ void SerialComm::feedReceived(const QByteArray& bytes)
     QTimer::singleShot(0, &events_, &EventRaiser::received);
 }
 
-void SerialComm::onError(QSerialPort::SerialPortError error)
+// The reader read something or found the device failing. Bytes read before a failure come first,
+// in the failure's last receive event. News of input during a pacing interval is not
+// acknowledged until it ends: meanwhile the reader reads on without waking this thread.
+void SerialComm::arrived()
 {
-    // Failures while opening are reported by setOpen itself.
-    if (!isOpen() || checkHangUp() || !isFatal(error))
-        return;
-    // After a hang-up Qt's error text may tell a stale errno, so a hang-up is named as such
-    // above; any other failure by the system's reason.
-    QString reason = port_->errorString();
-    if (reason.isEmpty() || reason == u"Unknown error")
-        reason = QStringLiteral("the device stopped answering");
-    fail(reason);
+    if (!isOpen())
+        return; // news from a port closed since
+    const QString failure = reader_.takeFailure();
+    if (!failure.isEmpty()) {
+        fail(failure);
+    } else if (events_.paced()) {
+        newsHeld_ = true;
+    } else {
+        reader_.acknowledge();
+        events_.received();
+    }
 }
 
-bool SerialComm::checkHangUp()
+void SerialComm::paceEnded()
 {
-    if (!isOpen() || !terminal::hungUp(port_->handle()))
-        return false;
-    fail(hangUpReason());
-    return true;
+    if (newsHeld_ && !events_.paced() && isOpen()) {
+        newsHeld_ = false;
+        reader_.acknowledge();
+        events_.received();
+    }
 }
 
 void SerialComm::fail(const QString& reason)
 {
     if (!events_.beginFailure())
         return;
-    hangUpCheck_.stop();
-    // Finish outside QSerialPort's own notification code, and only once: a hung-up device may
-    // report the same error again at every turn of the event loop until it is closed.
-    QTimer::singleShot(0, this, [this, reason, session = session_] {
-        if (session == session_) // not a port closed and opened again meanwhile
-            finishFailure(reason);
-    });
-}
-
-void SerialComm::finishFailure(const QString& reason)
-{
-    if (!isOpen())
-        return;
     failureMessage_ = QStringLiteral("Port %1 (%2) failed and was closed: %3. Press Close, "
                                      "reconnect the device and press Open.")
                           .arg(portNumber_)
                           .arg(shownName(device_), reason);
     // What arrived before the failure is delivered first.
-    events_.finishFailure([this] {
-        closeDevice();
-        port_->clearError();
-    });
+    events_.finishFailure([this] { closeDevice(); });
 }
 
 } // namespace hexline

@@ -2,12 +2,10 @@
 
 #include "serial/eventraiser.h"
 #include "serial/linesettings.h"
-#include "serial/readpause.h"
+#include "serial/portreader.h"
 #include "serial/receivebuffer.h"
 
 #include <QObject>
-#include <QSerialPort>
-#include <QTimer>
 #include <QVariant>
 
 namespace hexline {
@@ -15,7 +13,9 @@ namespace hexline {
 // The serial communications component: a port chosen by number, configured through a few
 // properties, and one communication event. It wraps QSerialPort and never shows anything itself:
 // a failing property set or read throws Error, and a device that fails while open is closed and
-// reported once, by a device error event whose message failureMessage() holds.
+// reported once, by a device error event whose message failureMessage() holds. The device is
+// read on a thread of its own (PortReader); everything else, the event included, happens on the
+// thread that made the component.
 class SerialComm : public QObject {
     Q_OBJECT
 public:
@@ -62,6 +62,8 @@ public:
     // Puts bytes into the receive buffer as if the device had sent them; the receive event
     // follows from the event loop. For more input waiting at once than a pseudo-terminal holds.
     void feedReceived(const QByteArray& bytes);
+    // Reads of the device so far.
+    qint64 deviceReads() const { return reader_.deviceReads(); }
 
 Q_SIGNALS:
     // The communication event, on the thread of the event loop, never while a handler of it is
@@ -69,27 +71,28 @@ Q_SIGNALS:
     void commEvent(hexline::CommEvent event);
 
 private:
-    void onError(QSerialPort::SerialPortError error);
-    bool checkHangUp(); // true when the device hung up
+    void arrived();
+    void paceEnded();
     void fail(const QString& reason);
-    void finishFailure(const QString& reason);
+    // On the reader's thread, while the caller waits:
+    void openPort(QSerialPort& port, const QString& path);
     [[noreturn]] void failOpen(const QString& path, const QString& reason) const;
-    void applySettings(const LineSettings& settings);
+    void applySettings(QSerialPort& port, const LineSettings& settings);
+
     void updateLeftoverMinimum();
     void closeDevice();
 
-    PausablePort* port_;
-    ReadPause* reads_; // a paced event's bytes mostly wait in the terminal, read a few ms apart
+    PortReader reader_;
     ReceiveBuffer input_;
     EventRaiser events_;
-    QTimer hangUpCheck_;
+    bool open_ = false;
+    bool newsHeld_ = false; // the reader told of input during a pacing interval
     qint16 portNumber_ = 1;
     qint16 inputLength_ = 0;
     InputMode inputMode_ = InputMode::Text;
     LineSettings settings_;
     QString device_; // the full path opened (QSerialPort's portName drops "/dev/")
     QString failureMessage_;
-    quint64 session_ = 0; // counts openings, so that a stale failure finds its port gone
 };
 
 } // namespace hexline

@@ -19,10 +19,4 @@ void unlock(qintptr handle);
 QString markErrors(qintptr handle);
 bool marksErrors();
 
-// Bytes the terminal has received that were not read yet; -1 where the system cannot tell.
-qint64 bytesHeld(qintptr handle);
-
-// Whether the device has hung up (an unplugged adapter, a closed pseudo-terminal).
-bool hungUp(qintptr handle);
-
 } // namespace hexline::terminal

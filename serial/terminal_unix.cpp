@@ -2,9 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <poll.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 
 namespace hexline::terminal {
@@ -35,18 +33,6 @@ QString markErrors(qintptr handle)
 bool marksErrors()
 {
     return true;
-}
-
-qint64 bytesHeld(qintptr handle)
-{
-    int n = 0;
-    return ::ioctl(int(handle), FIONREAD, &n) == 0 ? n : -1;
-}
-
-bool hungUp(qintptr handle)
-{
-    pollfd hangUp{int(handle), POLLIN, 0};
-    return ::poll(&hangUp, 1, 0) == 1 && (hangUp.revents & POLLHUP) != 0;
 }
 
 } // namespace hexline::terminal

@@ -1,6 +1,6 @@
 #include "serial/terminal.h"
 
-// Windows: no advisory locks, parity marks or hang-up flag here; the serial layer's own
+// Windows: no advisory locks or parity marks here; the serial layer's own
 // behaviour stands.
 namespace hexline::terminal {
 
@@ -17,16 +17,6 @@ QString markErrors(qintptr)
 }
 
 bool marksErrors()
-{
-    return false;
-}
-
-qint64 bytesHeld(qintptr)
-{
-    return -1;
-}
-
-bool hungUp(qintptr)
 {
     return false;
 }

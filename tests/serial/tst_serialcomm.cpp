@@ -8,8 +8,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSerialPort>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -17,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace hexline;
 using namespace Qt::StringLiterals;
@@ -220,7 +219,7 @@ private Q_SLOTS:
             };
         open(comm, mode);
         comm.setInputLength(qint16(inputLen));
-        const QSignalSpy reads(comm.findChild<QSerialPort*>(), &QSerialPort::readyRead);
+        const qint64 readsBefore = comm.deviceReads();
         QByteArray written = spin ? chunks.join() : QByteArray();
         QElapsedTimer clock;
         clock.start();
@@ -246,8 +245,9 @@ private Q_SLOTS:
         if (trickle) {
             QVERIFY2(r.events.size() <= elapsed / 10 + 2,
                      qPrintable(u"%1 events in %2 ms"_s.arg(r.events.size()).arg(elapsed)));
-            QVERIFY2(reads.size() <= elapsed / 5 + 5,
-                     qPrintable(u"%1 reads in %2 ms"_s.arg(reads.size()).arg(elapsed)));
+            const qint64 reads = comm.deviceReads() - readsBefore;
+            QVERIFY2(reads <= elapsed / 5 + 5,
+                     qPrintable(u"%1 reads in %2 ms"_s.arg(reads).arg(elapsed)));
         }
         QCOMPARE(r.received, written.left(written.size() - held));
         QCOMPARE(r.wrong, QStringList());
@@ -270,6 +270,37 @@ private Q_SLOTS:
         comm.setPaceInterval(10);
         QTRY_COMPARE_WITH_TIMEOUT(r.events.size(), 2, 2500);
         QCOMPARE(r.received, QByteArray("12"));
+    }
+
+    // Reading goes on while the window's thread is held (a Log waiting for another program's
+    // lock, a slow sync): a device that drops what the terminal will not take, as a UART's
+    // receive buffer overflows, loses nothing in 2 s at 11,520 chars/s.
+    void readsWhileWindowHeld()
+    {
+        SerialComm comm;
+        Recorder r(comm);
+        open(comm, kText, u"115200,N,8,1"_s);
+        constexpr qint64 kRate = 11520, kRunMs = 3000;
+        QByteArray sent; // what the device sent and the terminal took
+        qint64 refused = 0;
+        std::thread device([&] {
+            QElapsedTimer t;
+            t.start();
+            for (qint64 offered = 0; t.elapsed() < kRunMs; QThread::usleep(1000)) {
+                const qint64 due = t.nsecsElapsed() * kRate / 1'000'000'000;
+                const QByteArray piece(due - offered, char('0' + due % 10));
+                const qsizetype n = pty_->writeSome(piece.constData(), piece.size(), 0);
+                sent += piece.left(std::max<qsizetype>(n, 0));
+                refused += piece.size() - std::max<qsizetype>(n, 0); // dropped, as by a UART
+                offered = due;
+            }
+        });
+        QTest::qWait(500);
+        QThread::msleep(2000); // the window's thread does nothing else meanwhile
+        device.join();
+        QTRY_COMPARE(r.received.size(), sent.size());
+        QCOMPARE(refused, 0);
+        QCOMPARE(r.received, sent);
     }
 
     void deviceRemoval_data()
@@ -296,24 +327,17 @@ private Q_SLOTS:
         comm.setReceiveThreshold(100); // keep what arrives waiting in the component
         QVERIFY(pty_->write(waiting));
         QTRY_COMPARE(comm.bytesWaiting(), qint64(waiting.size()));
-        auto* port = comm.findChild<QSerialPort*>();
-        QVERIFY(port);
-        int errors = 0;
-        connect(port, &QSerialPort::errorOccurred, this,
-                [&errors](QSerialPort::SerialPortError e) { errors += e != QSerialPort::NoError; });
         pty_->hangUp();
         QTRY_COMPARE(r.events.count(CommEvent::DeviceError), 1);
-        const int errorsAtClose = errors;
-        // The port is closed: the event loop idles, using a small share of the time that passes
-        // however busy the machine is, where a busy loop would use most of it.
+        // The port is closed: the whole process idles, using a small share of the time that
+        // passes however busy the machine is, where a busy loop would use most of it.
         const qint64 cpuBefore = test::processCpuMs();
         QElapsedTimer idle;
         idle.start();
         QTest::qWait(300);
         QVERIFY2(test::processCpuMs() - cpuBefore < idle.elapsed() / 2,
                  "busy loop after the device went away");
-        QCOMPARE(errors, errorsAtClose);
-        QVERIFY2(errorsAtClose <= 10, "the component must close on the first errors");
+        QCOMPARE(r.events.count(CommEvent::DeviceError), 1);
 
         QVERIFY(!comm.isOpen());
         QCOMPARE(r.received, delivered);

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "serial/receivebuffer.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+
+class QSerialPort;
+class QThread;
+
+namespace hexline {
+
+// Reads the device on a thread of its own, so that nothing the window's thread does (a Log
+// waiting for a lock, a slow sync, a resize, a message box) holds up reading: a UART's receive
+// buffer does not wait, it drops what it cannot hold. The QSerialPort lives wholly on that
+// thread, which runs no event loop: the port only opens, configures and closes the device, and
+// the reader reads the device's handle itself. The bytes wait here, as in a driver's input
+// buffer, until the window's thread takes them; every handler still runs there, one at a time.
+class PortReader : public QObject, public ReceiveSource {
+    Q_OBJECT
+public:
+    explicit PortReader(QObject* parent = nullptr);
+    ~PortReader() override;
+
+    // Runs step with the port on the reader's thread and waits for it; what it throws is thrown
+    // here. Closing the port through it discards what was read and not taken.
+    void call(const std::function<void(QSerialPort&)>& step);
+
+    // Bytes read and not yet taken, and taking them: for the window's thread.
+    qint64 bytesAvailable() const override;
+    qint64 read(char* data, qint64 max) override;
+
+    // The window's thread has heard of the bytes read so far: the next bytes will tell it again.
+    void acknowledge();
+    // Why the device failed, once, the first time after it failed; otherwise an empty string.
+    QString takeFailure();
+
+    // Reads of the device since the reader started, for tests of how often it reads.
+    qint64 deviceReads() const { return deviceReads_; }
+
+    // A trickling device is read this many ms apart; see run().
+    static constexpr int kPauseMs = 10;
+
+Q_SIGNALS:
+    // Bytes came since the window's thread last acknowledged, or the device failed. Emitted on
+    // the reader's thread; connect it queued.
+    void arrived();
+
+private:
+    // The reader's loop, one per operating system: waits for the device and for calls.
+    void run(QSerialPort& port);
+    // Wakes the loop for a call or to stop.
+    void openWake();
+    void wake();
+    void closeWake();
+    // Runs a waiting call, if any; false once the reader is to stop.
+    bool runCall(QSerialPort& port);
+    void deliver(const char* data, qint64 n);
+    void fail(const QString& reason);
+
+    mutable std::mutex mutex_;
+    std::condition_variable called_;
+    const std::function<void(QSerialPort&)>* step_ = nullptr; // the waiting call
+    std::exception_ptr thrown_;
+    bool stop_ = false;
+    QByteArray bytes_;    // read and not yet taken
+    qsizetype start_ = 0; // bytes_ before this were taken
+    bool told_ = false;   // arrived() is on its way and not acknowledged yet
+    QString failure_;     // why the device failed; empty while it has not
+    bool failureTold_ = false;
+    std::atomic<qint64> deviceReads_ = 0;
+    int wakeFds_[2] = {-1, -1}; // where the system wakes the loop through a pipe
+    QThread* thread_;
+};
+
+} // namespace hexline

@@ -1,0 +1,119 @@
+#include "serial/portreader.h"
+
+#include <QDeadlineTimer>
+#include <QSerialPort>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace hexline {
+
+namespace {
+
+// A device that hands over fewer bytes a millisecond than this trickles: it is read kPauseMs
+// apart rather than at every piece (one a millisecond from a USB adapter, say), so that a
+// trickle does not wake the program a thousand times a second. A pause fills at most a third of
+// the 4 KiB a Linux terminal holds; a flood is read as it comes. The bytes wait in the terminal
+// meanwhile, and a hang-up discards them: what came in the last pause before an adapter is
+// unplugged is lost, as what the adapter itself still held back is (an FTDI adapter holds up to
+// 16 ms).
+constexpr qint64 kTrickleBytesPerMs = 128;
+
+QString hangUpReason()
+{
+    return QStringLiteral("the device was removed or hung up");
+}
+
+} // namespace
+
+// The loop is woken through a pipe that it polls beside the device.
+void PortReader::openWake()
+{
+    if (::pipe2(wakeFds_, O_NONBLOCK | O_CLOEXEC) != 0)
+        qFatal("hexline: no pipe to wake the serial reader: %s", std::strerror(errno));
+}
+
+void PortReader::closeWake()
+{
+    ::close(wakeFds_[0]);
+    ::close(wakeFds_[1]);
+}
+
+void PortReader::wake()
+{
+    const char byte = 0;
+    while (::write(wakeFds_[1], &byte, 1) < 0 && errno == EINTR) {
+    }
+}
+
+void PortReader::run(QSerialPort& port)
+{
+    int device = -1;                               // the open device while it is read
+    QDeadlineTimer pause(QDeadlineTimer::Forever); // reading waits until then; forever: no pause
+    for (;;) {
+        const bool pausing = !pause.isForever();
+        pollfd fds[2] = {{wakeFds_[0], POLLIN, 0}, {device, POLLIN, 0}};
+        const int timeout = pausing ? int(pause.remainingTime()) : -1;
+        if (::poll(fds, device >= 0 && !pausing ? 2 : 1, timeout) < 0 && errno != EINTR &&
+            device >= 0) {
+            fail(QString::fromLocal8Bit(std::strerror(errno))); // out of memory, say
+            device = -1;
+        }
+        if (fds[0].revents != 0) {
+            char drain[64];
+            while (::read(wakeFds_[0], drain, sizeof drain) > 0) {
+            }
+            if (!runCall(port))
+                return;
+            const std::lock_guard lock(mutex_);
+            device = port.isOpen() && failure_.isEmpty() ? int(port.handle()) : -1;
+            pause = QDeadlineTimer(QDeadlineTimer::Forever); // the device may be another now
+            continue;
+        }
+        if (device < 0 || (pausing ? !pause.hasExpired() : fds[1].revents == 0))
+            continue;
+
+        // Reads what the terminal holds; a hung-up terminal still hands it out, then fails.
+        const bool hungUp = !pausing && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        qint64 got = 0;
+        QString failure;
+        char chunk[16384];
+        for (;;) {
+            const ssize_t n = ::read(device, chunk, sizeof chunk);
+            ++deviceReads_;
+            if (n > 0) {
+                deliver(chunk, n);
+                got += n;
+                if (size_t(n) < sizeof chunk && !hungUp)
+                    break;
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                // 0: nothing waits (QSerialPort sets VMIN and VTIME to 0); a hang-up shows in
+                // poll's flags. EIO: the other side of a pseudo-terminal closed.
+                if (n < 0 && errno == EIO)
+                    failure = hangUpReason();
+                else if (n < 0 && errno != EAGAIN)
+                    failure = QString::fromLocal8Bit(std::strerror(errno));
+                break;
+            }
+        }
+        if (failure.isEmpty() && hungUp)
+            failure = hangUpReason();
+        if (!failure.isEmpty()) {
+            // Reported once; the device is read no more, and the reader idles until it closes.
+            fail(failure);
+            device = -1;
+            pause = QDeadlineTimer(QDeadlineTimer::Forever);
+            continue;
+        }
+        const qint64 trickle = kTrickleBytesPerMs * (pausing ? kPauseMs : 1);
+        pause = got > 0 && got < trickle ? QDeadlineTimer(kPauseMs, Qt::PreciseTimer)
+                                         : QDeadlineTimer(QDeadlineTimer::Forever);
+    }
+}
+
+} // namespace hexline
