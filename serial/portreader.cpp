@@ -17,6 +17,7 @@ PortReader::PortReader(QObject* parent) : QObject(parent)
         QSerialPort port;
         run(port);
     });
+    thread_->setObjectName(QStringLiteral("serial reader"));
     thread_->start();
 }
 
