@@ -41,6 +41,15 @@ void EventRaiser::setPaceInterval(int ms)
     // held for the rest of it.
     if (pace_.isActive() && pace_.remainingTime() > ms)
         pace_.start(ms);
+    if (paced_ && paceEnd_.remainingTime() > ms)
+        paceEnd_ = QDeadlineTimer(ms, Qt::PreciseTimer);
+}
+
+// An interval's timer runs only while an event waits for its end: an interval that nothing came
+// in ends without waking the program.
+bool EventRaiser::pacing() const
+{
+    return paced_ && (pace_.isActive() || !paceEnd_.hasExpired());
 }
 
 bool EventRaiser::beginFailure()
@@ -66,8 +75,12 @@ void EventRaiser::raise(CommEvent event)
         return;
     }
     const bool receive = event == CommEvent::Receive;
-    if (receive && ((paced_ && !failing_) || threshold_ == 0 || !open_ ||
-                    input_.waiting() < (failing_ ? 1 : threshold_)))
+    if (receive && pacing() && !failing_) {
+        if (!pace_.isActive())
+            pace_.start(std::max<qint64>(paceEnd_.remainingTime(), 0));
+        return;
+    }
+    if (receive && (threshold_ == 0 || !open_ || input_.waiting() < (failing_ ? 1 : threshold_)))
         return;
     const qint64 waitingBefore = input_.waiting();
     const qint64 takenBefore = input_.taken();
@@ -84,7 +97,7 @@ void EventRaiser::raise(CommEvent event)
         return;
     if (input_.taken() - takenBefore < kPaceBelow && !characterWaiting()) {
         paced_ = true;
-        pace_.start(paceMs_);
+        paceEnd_ = QDeadlineTimer(paceMs_, Qt::PreciseTimer);
     }
     if (raiseAgain_ || arrivedDuringHandler(waitingBefore, takenBefore) > 0 ||
         (leftoverMinimum_ > 0 && input_.waiting() >= leftoverMinimum_)) {
@@ -106,7 +119,7 @@ void EventRaiser::stopPacing()
 
 void EventRaiser::catchUp()
 {
-    if (paced_ && !inEvent_)
+    if (pacing() && !inEvent_)
         endPacing();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -67,7 +68,7 @@ public:
     }
 
     // A pacing interval runs: news of input can wait for its end.
-    bool paced() const { return paced_; }
+    bool paced() const { return pacing(); }
 
 Q_SIGNALS:
     void raised(hexline::CommEvent event);
@@ -76,6 +77,7 @@ Q_SIGNALS:
 
 private:
     void raise(CommEvent event);
+    bool pacing() const;
     qint64 arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore) const;
     bool characterWaiting() const;
     void stopPacing();
@@ -90,7 +92,8 @@ private:
     bool inEvent_ = false;    // a handler is running
     bool raiseAgain_ = false; // a receive event came due while it ran
     bool errorAgain_ = false; // a device error event came due while it ran
-    QTimer pace_;
+    QTimer pace_;             // runs while an event waits for the interval's end
+    QDeadlineTimer paceEnd_;
     int paceMs_ = 20;
     bool paced_ = false;
 };

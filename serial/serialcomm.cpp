@@ -250,6 +250,7 @@ void SerialComm::arrived()
         fail(failure);
     } else if (events_.paced()) {
         newsHeld_ = true;
+        events_.received(); // raised at the interval's end
     } else {
         reader_.acknowledge();
         events_.received();
@@ -258,11 +259,15 @@ void SerialComm::arrived()
 
 void SerialComm::paceEnded()
 {
-    if (newsHeld_ && !events_.paced() && isOpen()) {
-        newsHeld_ = false;
-        reader_.acknowledge();
+    if (!newsHeld_ || !isOpen())
+        return;
+    if (events_.paced()) { // another interval began: what the reader reads on waits for its end
         events_.received();
+        return;
     }
+    newsHeld_ = false;
+    reader_.acknowledge();
+    events_.received();
 }
 
 void SerialComm::fail(const QString& reason)
