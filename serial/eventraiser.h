@@ -26,9 +26,8 @@ enum class CommEvent : qint16 {
 //  - A device that trickles raises it in pacing intervals: a handler that took little and left
 //    no whole character waiting starts one (whether an odd binary byte waits depends only on
 //    where the stream started), and a receive event due within it waits for its end, which
-//    catchUp brings forward. While an interval runs and the device hands over only a few bytes
-//    a millisecond, reading pauses a few milliseconds at a time (ReadPause), so that a trickle
-//    does not wake the program for every piece the adapter hands over.
+//    catchUp brings forward. Meanwhile the port's reader reads on without waking this thread
+//    for each piece (PortReader).
 class EventRaiser : public QObject {
     Q_OBJECT
 public:
