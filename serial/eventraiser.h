@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QDeadlineTimer>
 #include <QObject>
-#include <QTimer>
 
 namespace hexline {
 
@@ -21,13 +19,9 @@ enum class CommEvent : qint16 {
 //    threshold of 0. A failing device hands out whatever it delivered in one last event, below
 //    the threshold too.
 //  - After a receive event's handler, once more from the event loop when input is still due:
-//    noted during the handler, arrived during it, or left because a read took only part.
+//    noted during the handler, or left because a read took only part. Input that arrives while a
+//    handler runs is told by the port's reader once the handler has returned.
 //  - A device error event once, after the failing device was closed.
-//  - A device that trickles raises it in pacing intervals: a handler that took little and left
-//    no whole character waiting starts one (whether an odd binary byte waits depends only on
-//    where the stream started), and a receive event due within it waits for its end, which
-//    catchUp brings forward. Meanwhile the port's reader reads on without waking this thread
-//    for each piece (PortReader).
 class EventRaiser : public QObject {
     Q_OBJECT
 public:
@@ -35,16 +29,8 @@ public:
 
     qint16 threshold() const { return threshold_; }
     void setThreshold(qint16 threshold) { threshold_ = threshold; }
-    // Bytes of one received character: 2 in binary mode, where an odd byte alone waits for its
-    // partner and is no reason to raise an event or to end pacing.
-    void setCharacterSize(int bytes) { characterSize_ = bytes; }
     // Input left after a handler's read that is worth another event: 0 when a read takes all.
     void setLeftoverMinimum(qint64 minimum) { leftoverMinimum_ = minimum; }
-
-    // How long a pacing interval lasts, as the window chooses: a little longer than a frame of
-    // the screen, so that the frame (catchUp) ends it, or a few milliseconds. A shorter one
-    // shortens the interval running too.
-    void setPaceInterval(int ms);
 
     // The port opened (nothing is failing yet) or closed (nothing more is due from it).
     void setOpen(bool open);
@@ -52,9 +38,6 @@ public:
 
     // Data came from the device, or was fed.
     void received() { raise(CommEvent::Receive); }
-    // Ends a pacing interval early: the receive event for what came during it is raised before
-    // this returns.
-    void catchUp();
 
     // A device failure: true the first time, false while one is being handled already.
     bool beginFailure();
@@ -66,35 +49,20 @@ public:
         raise(CommEvent::DeviceError);
     }
 
-    // A pacing interval runs: news of input can wait for its end.
-    bool paced() const { return pacing(); }
-
 Q_SIGNALS:
     void raised(hexline::CommEvent event);
-    // A pacing interval ended, after the receive event it let wait.
-    void paceEnded();
 
 private:
     void raise(CommEvent event);
-    bool pacing() const;
-    qint64 arrivedDuringHandler(qint64 waitingBefore, qint64 takenBefore) const;
-    bool characterWaiting() const;
-    void stopPacing();
-    void endPacing();
 
     const ReceiveBuffer& input_;
     qint16 threshold_ = 0;
     qint64 leftoverMinimum_ = 0;
-    int characterSize_ = 1;
     bool open_ = false;
     bool failing_ = false;
     bool inEvent_ = false;    // a handler is running
     bool raiseAgain_ = false; // a receive event came due while it ran
     bool errorAgain_ = false; // a device error event came due while it ran
-    QTimer pace_;             // runs while an event waits for the interval's end
-    QDeadlineTimer paceEnd_;
-    int paceMs_ = 20;
-    bool paced_ = false;
 };
 
 } // namespace hexline

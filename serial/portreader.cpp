@@ -64,7 +64,7 @@ bool PortReader::runCall(QSerialPort& port)
         start_ = 0;
         failure_.clear();
         failureTold_ = false;
-        told_ = false; // news on its way finds nothing; the next opening tells anew
+        untold_ = false;
     }
     thrown_ = thrown;
     step_ = nullptr;
@@ -91,12 +91,6 @@ qint64 PortReader::read(char* data, qint64 max)
     return n;
 }
 
-void PortReader::acknowledge()
-{
-    const std::lock_guard lock(mutex_);
-    told_ = false;
-}
-
 QString PortReader::takeFailure()
 {
     const std::lock_guard lock(mutex_);
@@ -105,26 +99,32 @@ QString PortReader::takeFailure()
     return failure_;
 }
 
-// The window's thread hears of new bytes only once it has handled the last news: it wakes about
-// as often as it handles input, however many pieces the device hands over meanwhile.
 void PortReader::deliver(const char* data, qint64 n)
 {
-    bool tell = false;
-    {
-        const std::lock_guard lock(mutex_);
-        if (start_ > 0 && start_ >= bytes_.size() / 2) { // keep the untaken rest from growing
-            bytes_.remove(0, start_);
-            start_ = 0;
-        }
-        bytes_.append(data, n);
-        tell = !std::exchange(told_, true);
+    const std::lock_guard lock(mutex_);
+    if (start_ > 0 && start_ >= bytes_.size() / 2) { // keep the untaken rest from growing
+        bytes_.remove(0, start_);
+        start_ = 0;
     }
-    if (tell)
-        Q_EMIT arrived();
+    bytes_.append(data, n);
+    untold_ = true;
 }
 
-// Told whether or not the window's thread has heard of the last bytes: it may be holding that
-// news back while it paces the receive event.
+// The window's thread wakes about as often as it paints, however many pieces the device hands
+// over meanwhile: one arrived() per interval at most, the first after a quiet spell at once.
+int PortReader::tellWhenDue()
+{
+    if (!untold_)
+        return -1;
+    if (!nextTell_.hasExpired())
+        return int(nextTell_.remainingTime());
+    untold_ = false;
+    nextTell_ = QDeadlineTimer(tellMs_, Qt::PreciseTimer);
+    Q_EMIT arrived();
+    return -1;
+}
+
+// Told at once: what was read before comes with it, in the failure's last receive event.
 void PortReader::fail(const QString& reason)
 {
     {

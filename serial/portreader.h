@@ -3,6 +3,7 @@
 #include "serial/receivebuffer.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 
@@ -37,8 +38,10 @@ public:
     qint64 bytesAvailable() const override;
     qint64 read(char* data, qint64 max) override;
 
-    // The window's thread has heard of the bytes read so far: the next bytes will tell it again.
-    void acknowledge();
+    // The least time from one arrived() to the next while bytes keep coming, as the window
+    // chooses: how often it handles input, and so paints. Bytes that come after a quiet spell
+    // longer than this are told at once.
+    void setTellInterval(int ms) { tellMs_ = ms; }
     // Why the device failed, once, the first time after it failed; otherwise an empty string.
     QString takeFailure();
 
@@ -47,15 +50,17 @@ public:
 
     // A trickling device is read this many ms apart; see run().
     static constexpr int kPauseMs = 10;
+    static constexpr int kDefaultTellMs = 16;
 
 Q_SIGNALS:
-    // Bytes came since the window's thread last acknowledged, or the device failed. Emitted on
-    // the reader's thread; connect it queued.
+    // Bytes came since the last arrived(), or the device failed. Emitted on the reader's thread;
+    // connect it queued.
     void arrived();
 
 private:
     // The reader's loop, one per operating system: waits for the device and for calls.
     void run(QSerialPort& port);
+    bool readDevice(int device, bool pausing, short revents, QDeadlineTimer& pause);
     // Wakes the loop for a call or to stop.
     void openWake();
     void wake();
@@ -63,6 +68,9 @@ private:
     // Runs a waiting call, if any; false once the reader is to stop.
     bool runCall(QSerialPort& port);
     void deliver(const char* data, qint64 n);
+    // Tells of the bytes delivered since the last telling once the interval allows; the ms until
+    // it does, or -1 when there is nothing to tell. Reader's thread only.
+    int tellWhenDue();
     void fail(const QString& reason);
 
     mutable std::mutex mutex_;
@@ -70,10 +78,12 @@ private:
     const std::function<void(QSerialPort&)>* step_ = nullptr; // the waiting call
     std::exception_ptr thrown_;
     bool stop_ = false;
-    QByteArray bytes_;    // read and not yet taken
-    qsizetype start_ = 0; // bytes_ before this were taken
-    bool told_ = false;   // arrived() is on its way and not acknowledged yet
-    QString failure_;     // why the device failed; empty while it has not
+    QByteArray bytes_;           // read and not yet taken
+    qsizetype start_ = 0;        // bytes_ before this were taken
+    bool untold_ = false;        // reader's thread only: bytes delivered since the last arrived()
+    QDeadlineTimer nextTell_{0}; // reader's thread only
+    std::atomic<int> tellMs_ = kDefaultTellMs;
+    QString failure_; // why the device failed; empty while it has not
     bool failureTold_ = false;
     std::atomic<qint64> deviceReads_ = 0;
     int wakeFds_[2] = {-1, -1}; // where the system wakes the loop through a pipe

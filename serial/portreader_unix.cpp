@@ -53,10 +53,13 @@ void PortReader::run(QSerialPort& port)
 {
     int device = -1;                               // the open device while it is read
     QDeadlineTimer pause(QDeadlineTimer::Forever); // reading waits until then; forever: no pause
+    int tellInMs = -1;                             // bytes read wait this long to be told of
     for (;;) {
         const bool pausing = !pause.isForever();
+        int timeout = pausing ? int(pause.remainingTime()) : -1;
+        if (tellInMs >= 0 && (timeout < 0 || tellInMs < timeout))
+            timeout = tellInMs;
         pollfd fds[2] = {{wakeFds_[0], POLLIN, 0}, {device, POLLIN, 0}};
-        const int timeout = pausing ? int(pause.remainingTime()) : -1;
         if (::poll(fds, device >= 0 && !pausing ? 2 : 1, timeout) < 0 && errno != EINTR &&
             device >= 0) {
             fail(QString::fromLocal8Bit(std::strerror(errno))); // out of memory, say
@@ -71,49 +74,61 @@ void PortReader::run(QSerialPort& port)
             const std::lock_guard lock(mutex_);
             device = port.isOpen() && failure_.isEmpty() ? int(port.handle()) : -1;
             pause = QDeadlineTimer(QDeadlineTimer::Forever); // the device may be another now
+            tellInMs = -1;
             continue;
         }
-        if (device < 0 || (pausing ? !pause.hasExpired() : fds[1].revents == 0))
+        if (device < 0)
             continue;
-
-        // Reads what the terminal holds; a hung-up terminal still hands it out, then fails.
-        const bool hungUp = !pausing && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-        qint64 got = 0;
-        QString failure;
-        char chunk[16384];
-        for (;;) {
-            const ssize_t n = ::read(device, chunk, sizeof chunk);
-            ++deviceReads_;
-            if (n > 0) {
-                deliver(chunk, n);
-                got += n;
-                if (size_t(n) < sizeof chunk && !hungUp)
-                    break;
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            } else {
-                // 0: nothing waits (QSerialPort sets VMIN and VTIME to 0); a hang-up shows in
-                // poll's flags. EIO: the other side of a pseudo-terminal closed.
-                if (n < 0 && errno == EIO)
-                    failure = hangUpReason();
-                else if (n < 0 && errno != EAGAIN)
-                    failure = QString::fromLocal8Bit(std::strerror(errno));
-                break;
-            }
+        // A paused device is read when the pause ends, and also when the window is due to hear
+        // of input: what waits in the terminal joins what is told.
+        const bool tellDue = tellInMs >= 0 && nextTell_.hasExpired();
+        if (pausing ? pause.hasExpired() || tellDue : fds[1].revents != 0) {
+            if (!readDevice(device, pausing, fds[1].revents, pause))
+                device = -1;
         }
-        if (failure.isEmpty() && hungUp)
-            failure = hangUpReason();
-        if (!failure.isEmpty()) {
-            // Reported once; the device is read no more, and the reader idles until it closes.
-            fail(failure);
-            device = -1;
-            pause = QDeadlineTimer(QDeadlineTimer::Forever);
-            continue;
-        }
-        const qint64 trickle = kTrickleBytesPerMs * (pausing ? kPauseMs : 1);
-        pause = got > 0 && got < trickle ? QDeadlineTimer(kPauseMs, Qt::PreciseTimer)
-                                         : QDeadlineTimer(QDeadlineTimer::Forever);
+        tellInMs = tellWhenDue();
     }
+}
+
+// Reads what the terminal holds; a hung-up terminal still hands it out, then fails. False once
+// the device failed: it is read no more, and the reader idles until it closes.
+bool PortReader::readDevice(int device, bool pausing, short revents, QDeadlineTimer& pause)
+{
+    const bool hungUp = !pausing && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    qint64 got = 0;
+    QString failure;
+    char chunk[16384];
+    for (;;) {
+        const ssize_t n = ::read(device, chunk, sizeof chunk);
+        ++deviceReads_;
+        if (n > 0) {
+            deliver(chunk, n);
+            got += n;
+            if (size_t(n) < sizeof chunk && !hungUp)
+                break;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            // 0: nothing waits (QSerialPort sets VMIN and VTIME to 0); a hang-up shows in poll's
+            // flags. EIO: the other side of a pseudo-terminal closed.
+            if (n < 0 && errno == EIO)
+                failure = hangUpReason();
+            else if (n < 0 && errno != EAGAIN)
+                failure = QString::fromLocal8Bit(std::strerror(errno));
+            break;
+        }
+    }
+    if (failure.isEmpty() && hungUp)
+        failure = hangUpReason();
+    if (!failure.isEmpty()) {
+        fail(failure);
+        pause = QDeadlineTimer(QDeadlineTimer::Forever);
+        return false;
+    }
+    const qint64 trickle = kTrickleBytesPerMs * (pausing ? kPauseMs : 1);
+    pause = got > 0 && got < trickle ? QDeadlineTimer(kPauseMs, Qt::PreciseTimer)
+                                     : QDeadlineTimer(QDeadlineTimer::Forever);
+    return true;
 }
 
 } // namespace hexline

@@ -37,6 +37,7 @@ void PortReader::run(QSerialPort& port)
                    port.error() != QSerialPort::TimeoutError) {
             fail(port.errorString());
         }
+        tellWhenDue();
     }
 }
 

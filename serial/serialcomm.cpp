@@ -26,7 +26,6 @@ SerialComm::SerialComm(QObject* parent) : QObject(parent), input_(reader_), even
     input_.setDecodeMarks(terminal::marksErrors());
     connect(&reader_, &PortReader::arrived, this, &SerialComm::arrived, Qt::QueuedConnection);
     connect(&events_, &EventRaiser::raised, this, &SerialComm::commEvent);
-    connect(&events_, &EventRaiser::paceEnded, this, &SerialComm::paceEnded);
 }
 
 SerialComm::~SerialComm() = default;
@@ -66,7 +65,6 @@ void SerialComm::setInputMode(InputMode mode)
         throw Error(cannotSet("InputMode", QString::number(qint32(mode)),
                               QStringLiteral("it must be 0 (text) or 1 (binary)")));
     inputMode_ = mode;
-    events_.setCharacterSize(mode == InputMode::Binary ? 2 : 1);
     updateLeftoverMinimum();
 }
 
@@ -146,7 +144,7 @@ void SerialComm::closeDevice()
         port.close();
         port.clearError();
     });
-    open_ = newsHeld_ = false;
+    open_ = false;
     input_.reset();
 }
 
@@ -239,35 +237,16 @@ void SerialComm::feedReceived(const QByteArray& bytes)
 }
 
 // The reader read something or found the device failing. Bytes read before a failure come first,
-// in the failure's last receive event. News of input during a pacing interval is not
-// acknowledged until it ends: meanwhile the reader reads on without waking this thread.
+// in the failure's last receive event.
 void SerialComm::arrived()
 {
     if (!isOpen())
         return; // news from a port closed since
     const QString failure = reader_.takeFailure();
-    if (!failure.isEmpty()) {
+    if (failure.isEmpty())
+        events_.received();
+    else
         fail(failure);
-    } else if (events_.paced()) {
-        newsHeld_ = true;
-        events_.received(); // raised at the interval's end
-    } else {
-        reader_.acknowledge();
-        events_.received();
-    }
-}
-
-void SerialComm::paceEnded()
-{
-    if (!newsHeld_ || !isOpen())
-        return;
-    if (events_.paced()) { // another interval began: what the reader reads on waits for its end
-        events_.received();
-        return;
-    }
-    newsHeld_ = false;
-    reader_.acknowledge();
-    events_.received();
 }
 
 void SerialComm::fail(const QString& reason)

@@ -48,13 +48,9 @@ public:
     qint64 bytesWaiting() const;
     // Why the device failed, for the device error event.
     const QString& failureMessage() const { return failureMessage_; }
-    // Ends a pacing interval early: the receive event for what came during it is raised before
-    // this returns. The window calls it as it paints, so that one wake-up handles and paints.
-    void catchUp() { events_.catchUp(); }
-    // How long a trickling device's receive event may wait: the window's choice, a little longer
-    // than its frame so that the frame (catchUp) ends the wait, or shorter where it must know of
-    // a line soon after it ends. A shorter wait holds for the event already waiting too.
-    void setPaceInterval(int ms) { events_.setPaceInterval(ms); }
+    // While input keeps coming, the receive event is raised at most every ms milliseconds: the
+    // window's choice, as often as it paints. Input after a quiet spell raises it at once.
+    void setPaceInterval(int ms) { reader_.setTellInterval(ms); }
 
     // For tests, benchmarks and simulations only; the program itself never calls these.
     // The device of the port while it is open.
@@ -72,7 +68,6 @@ Q_SIGNALS:
 
 private:
     void arrived();
-    void paceEnded();
     void fail(const QString& reason);
     // On the reader's thread, while the caller waits:
     void openPort(QSerialPort& port, const QString& path);
@@ -86,7 +81,6 @@ private:
     ReceiveBuffer input_;
     EventRaiser events_;
     bool open_ = false;
-    bool newsHeld_ = false; // the reader told of input during a pacing interval
     qint16 portNumber_ = 1;
     qint16 inputLength_ = 0;
     InputMode inputMode_ = InputMode::Text;

@@ -254,24 +254,6 @@ private Q_SLOTS:
         QCOMPARE(r.events, QList<CommEvent>(r.events.size(), CommEvent::Receive));
     }
 
-    // A pacing interval shortened while it runs ends at the new length: a window that must
-    // know of lines sooner does not wait out the longer interval begun before.
-    void paceShortened()
-    {
-        SerialComm comm;
-        Recorder r(comm);
-        open(comm, kText);
-        comm.setPaceInterval(5000);
-        QVERIFY(pty_->write("1"));
-        QTRY_COMPARE(r.events.size(), 1); // raised at once; an interval begins
-        QVERIFY(pty_->write("2"));
-        QTest::qWait(20);
-        QCOMPARE(r.events.size(), 1);
-        comm.setPaceInterval(10);
-        QTRY_COMPARE_WITH_TIMEOUT(r.events.size(), 2, 2500);
-        QCOMPARE(r.received, QByteArray("12"));
-    }
-
     // Reading goes on while the window's thread is held (a Log waiting for another program's
     // lock, a slow sync): a device that drops what the terminal will not take, as a UART's
     // receive buffer overflows, loses nothing in 2 s at 11,520 chars/s.
