@@ -24,6 +24,15 @@ namespace {
 // Every failure goes to standard error as one full line, "hexline: ...", as well as to the box.
 Q_LOGGING_CATEGORY(failures, "hexline", QtWarningMsg)
 
+// Input is handled, and the window painted, at most this often: at the screen's rate while a
+// person can read the lines one by one, and more slowly beyond this many lines a second, counted
+// over kCountMs. A line ended just after one event waits a jump interval for the next, and the
+// paint after it comes within 50 ms of its last byte.
+constexpr int kScreenMs = 16;
+constexpr int kJumpMs = 36;
+constexpr int kReadableLinesPerSecond = 20;
+constexpr qint64 kCountMs = 250;
+
 // Positions and sizes are designed in twips; 15 twips make one pixel at 96 dots per inch.
 QRect twips(int left, int top, int width, int height)
 {
@@ -115,8 +124,6 @@ FormMain::FormMain(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
       textModel_(textList_), valueModel_(valueList_), receiver_({textList_, valueList_}, *this),
-      frames_(
-          *this, [this] { catchUp(); }, [this] { return receiver_.linesEnded(); }),
       logPath_(defaultLogPath())
 {
     setObjectName(QStringLiteral("frmMAIN"));
@@ -166,12 +173,14 @@ FormMain::FormMain(QWidget* parent)
     connect(logButton_, &QPushButton::clicked, this, &FormMain::logClicked);
     connect(&serial_, &SerialComm::commEvent, this, &FormMain::serialEvent);
 
-    // A change in the lists asks for a frame; one in the labels' captions asks by itself. A
-    // trickling device is read in step with the frames.
-    connect(&textModel_, &EventListModel::changed, &frames_, &FrameClock::requestLines);
-    connect(&valueModel_, &EventListModel::changed, &frames_, &FrameClock::requestLines);
-    serial_.setPaceInterval(frames_.paceMs());
-    connect(&frames_, &FrameClock::paceChanged, &serial_, &SerialComm::setPaceInterval);
+    // The views learn of the lists' changes once the handler that made them has returned, in
+    // one batch, and are painted with the labels.
+    connect(&textModel_, &EventListModel::changed, this, &FormMain::syncLists,
+            Qt::QueuedConnection);
+    connect(&valueModel_, &EventListModel::changed, this, &FormMain::syncLists,
+            Qt::QueuedConnection);
+    serial_.setPaceInterval(kScreenMs);
+    sinceCount_.start();
 }
 
 FormMain::~FormMain() = default;
@@ -221,6 +230,7 @@ void FormMain::serialEvent(CommEvent event)
     switch (event) {
     case CommEvent::Receive:
         run("Receive", [this] { receiver_.process(serial_.readInput(), termValue_); });
+        choosePace();
         break;
     case CommEvent::DeviceError:
         showFailure(QStringLiteral("Port failed"), serial_.failureMessage(),
@@ -230,24 +240,35 @@ void FormMain::serialEvent(CommEvent event)
     }
 }
 
-void FormMain::showTails(const QString& textTail, const QString& valueTail)
+void FormMain::showTails(const QString& textTail, const QString& valueTail, bool walking)
 {
     textTail_->setText(textTail);
     valueTail_->setText(valueTail);
-    // Inside a long receive event the event loop does not run: the labels are painted from here
-    // when a frame is due, so that they stay live.
-    if (frames_.due())
-        frames_.paint();
+    if (walking) { // the event loop does not run until the walk ends
+        textTail_->repaint();
+        valueTail_->repaint();
+    }
 }
 
-void FormMain::catchUp()
+void FormMain::syncLists()
 {
-    // What a trickling device sent since its last receive event (read as it came) is handled
-    // now rather than at a wake-up of its own, and this frame paints it.
-    serial_.catchUp();
-    // The views learn of the lists' changes in one batch, so that this frame paints them.
     textModel_.sync();
     valueModel_.sync();
+}
+
+// While lines end faster than anyone reads them one by one, the window handles input and paints
+// less often than the screen could, as a terminal's jump scroll does: often enough that a line
+// ended just after one event is on the screen within 50 ms.
+void FormMain::choosePace()
+{
+    const qint64 elapsed = sinceCount_.elapsed();
+    if (elapsed < kCountMs)
+        return;
+    const qint64 lines = receiver_.linesEnded();
+    const bool readable = (lines - linesAtCount_) * 1000 <= kReadableLinesPerSecond * elapsed;
+    serial_.setPaceInterval(readable ? kScreenMs : kJumpMs);
+    linesAtCount_ = lines;
+    sinceCount_.start();
 }
 
 void FormMain::run(const char* operation, const std::function<void()>& handler)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/entrydelegate.h"
-#include "app/frameclock.h"
 #include "app/portcontrol.h"
 #include "monitor/eventlist.h"
 #include "monitor/eventlistmodel.h"
@@ -10,6 +9,7 @@
 #include "monitor/receiveprocessor.h"
 #include "serial/serialcomm.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 
@@ -26,8 +26,9 @@ namespace hexline {
 // The one window: the fields, buttons, lists and labels at their design places, the serial
 // component and the termination value. It routes four events (Open, Close, Log and the serial
 // component's communication event) and is the one place where a failure is caught and shown.
-// The lists' contents and the labels' captions are exact whenever a handler returns; the screen
-// catches up with them once per frame, so that a busy line costs what the screen can show.
+// The lists' contents and the labels' captions are exact whenever a handler returns, and the
+// window is painted after it. A busy line costs what the screen can show: the serial component
+// raises its event at most once a frame, and less often while more lines end than anyone reads.
 //
 // Each widget's object name is its name in the window's design, for UI automation and for
 // comparing with the design: frmMAIN (the window), txtPORT, txtSETUP, txtMODE, txtEND (port,
@@ -60,15 +61,15 @@ private:
     void closeClicked();
     void logClicked();
     void serialEvent(CommEvent event);
-    void showTails(const QString& textTail, const QString& valueTail) override;
-    bool frameDue() const override { return frames_.due(); }
+    void showTails(const QString& textTail, const QString& valueTail, bool walking) override;
     QString portText() const override;
     QString setupText() const override;
     QString modeText() const override;
     QString terminationText() const override;
     void setOpenEnabled(bool enabled) override;
     void setCloseEnabled(bool enabled) override;
-    void catchUp();
+    void syncLists();
+    void choosePace();
     void run(const char* operation, const std::function<void()>& handler);
     void showFailure(const QString& title, const QString& message, const QString& brief);
     void closeFailureOf(const char* operation);
@@ -94,7 +95,8 @@ private:
     EntryDelegate textDelegate_;
     EntryDelegate valueDelegate_;
     ReceiveProcessor receiver_;
-    FrameClock frames_;
+    QElapsedTimer sinceCount_; // the lines ended since then choose how often input is handled
+    qint64 linesAtCount_ = 0;
     QString logPath_;
     QPointer<QMessageBox> failureBox_;      // the one shown, until the user closes it
     const char* failedOperation_ = nullptr; // what failureBox_ tells of: "Open", "Log", "Port"...

@@ -7,12 +7,13 @@ namespace hexline {
 // Where receive processing shows the tail of the current line: the window's two live labels.
 class LiveTails {
 public:
+    // A walk shows the tails at its end, and every frame's length while a long one goes on.
+    static constexpr int kFrameMs = 16;
+
     virtual ~LiveTails() = default;
-    // Sets both captions and repaints both labels before returning.
-    virtual void showTails(const QString& textTail, const QString& valueTail) = 0;
-    // True when the screen is due a new frame: a long receive event shows the tails then, as
-    // well as once it ends. Without a screen to keep live, only then.
-    virtual bool frameDue() const { return false; }
+    // Sets both captions. walking: the walk goes on without returning to the event loop, so the
+    // labels are repainted before this returns; otherwise they are painted with the rest.
+    virtual void showTails(const QString& textTail, const QString& valueTail, bool walking) = 0;
 };
 
 } // namespace hexline

@@ -3,6 +3,8 @@
 #include "monitor/livetails.h"
 #include "text/visibletext.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <array>
 
@@ -93,7 +95,7 @@ void ReceiveProcessor::startLines()
     // The labels let go of the dropped piece with it, as blank as at start.
     captionFromEnded_ = false;
     captionDirty_ = false;
-    tails_.showTails(QString(), QString());
+    tails_.showTails(QString(), QString(), false);
 }
 
 void ReceiveProcessor::process(const QVariant& received, qint16 termValue)
@@ -126,9 +128,12 @@ void ReceiveProcessor::walk(qsizetype n, const CharAt& charAt, qint16 termValue)
     captionDirty_ = false;
     processed_ += n;
 
-    // Asking for the frame costs more than a character, so it is asked once per batch.
-    constexpr int kClockBatch = 256;
+    // A long walk keeps the labels live, a frame's length apart. Reading the clock costs more
+    // than a character, so it is read once per batch.
+    constexpr int kClockBatch = 1024;
     int untilClock = kClockBatch;
+    QElapsedTimer sinceShown;
+    sinceShown.start();
 
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = charAt(i);
@@ -142,14 +147,16 @@ void ReceiveProcessor::walk(qsizetype n, const CharAt& charAt, qint16 termValue)
 
         if (--untilClock == 0) {
             untilClock = kClockBatch;
-            if (captionDirty_ && tails_.frameDue())
-                showTails();
+            if (captionDirty_ && sinceShown.elapsed() >= LiveTails::kFrameMs) {
+                showTails(true);
+                sinceShown.start();
+            }
         }
     }
     // The line left open goes on with the next event; the labels show its tail before the handler
     // returns.
     if (captionDirty_)
-        showTails();
+        showTails(false);
 }
 
 void ReceiveProcessor::append(char16_t visible, int digit)
@@ -182,11 +189,12 @@ void ReceiveProcessor::endLine(QString textEntry, QString valueEntry)
     textSize_ = valuesSize_ = 0;
 }
 
-void ReceiveProcessor::showTails()
+void ReceiveProcessor::showTails(bool walking)
 {
     const QStringView text = captionFromEnded_ ? QStringView(endedText_) : lineText();
     const QStringView values = captionFromEnded_ ? QStringView(endedValues_) : lineValues();
-    tails_.showTails(shownCopy({}, text.right(kTextTail)), values.right(kValueTail).toString());
+    tails_.showTails(shownCopy({}, text.right(kTextTail)), values.right(kValueTail).toString(),
+                     walking);
     captionDirty_ = false;
 }
 

@@ -44,7 +44,7 @@ private:
     template <typename CharAt> void walk(qsizetype n, const CharAt& charAt, qint16 termValue);
     void append(char16_t visible, int digit);
     void endLine(QString textEntry, QString valueEntry);
-    void showTails();
+    void showTails(bool walking);
 
     PairedLists lists_;
     LiveTails& tails_;

@@ -15,9 +15,11 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <memory>
+#include <thread>
 
 using namespace hexline;
 using namespace Qt::StringLiterals;
@@ -272,6 +274,49 @@ private Q_SLOTS:
         QTEST(w_->textList().entryAt(0), "text");
         QTEST(w_->valueList().entryAt(0), "values");
         QCOMPARE(w_->textList().entryAt(1), u"COMM 1 open."_s); // one entry for the line, no more
+    }
+
+    // While lines come faster than anyone reads them one by one, the window handles input, and so
+    // paints, less often than the screen's rate, but often enough that a line is shown within
+    // 50 ms; a slow device's lines show at the screen's rate. Events come as a busy window can
+    // take them, so it is their mean spacing that keeps the rhythm.
+    void frameRhythm_data()
+    {
+        QTest::addColumn<int>("linesPerSecond");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("leastMs"); // the mean spacing of the events
+        QTest::addColumn<int>("mostMs");
+        QTest::newRow("read one by one") << 15 << QByteArray(40, '7') + 'D' << 15 << 22;
+        QTest::newRow("jump scroll") << 400 << QByteArray("12345D") << 35 << 42;
+    }
+
+    void frameRhythm()
+    {
+        QFETCH(int, linesPerSecond);
+        QFETCH(QByteArray, line);
+        openButton()->click();
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> events; // ms, once the rhythm has settled
+        connect(&w_->serial(), &SerialComm::commEvent, this, [&] {
+            if (clock.elapsed() >= 400)
+                events.append(clock.elapsed());
+        });
+        std::thread device([&] { // writes what is due every millisecond
+            const qint64 rate = linesPerSecond * line.size();
+            for (qint64 sent = 0; clock.elapsed() < 1000; QThread::usleep(1000)) {
+                const qint64 due = clock.elapsed() * rate / 1000;
+                for (; sent < due; ++sent)
+                    device_->write(line.mid(sent % line.size(), 1));
+            }
+        });
+        QTest::qWait(1100);
+        device.join();
+        QVERIFY(events.size() > 2);
+        const double mean = double(events.last() - events.first()) / double(events.size() - 1);
+        QFETCH(int, leastMs);
+        QFETCH(int, mostMs);
+        QVERIFY2(mean >= leastMs && mean <= mostMs, qPrintable(u"%1 ms apart"_s.arg(mean)));
     }
 };
 

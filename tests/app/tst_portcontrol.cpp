@@ -35,7 +35,7 @@ struct Window : PortControls {
     void setCloseEnabled(bool enabled) override { closeEnabled = enabled; }
     EventList textList, valueList;
     struct : LiveTails {
-        void showTails(const QString&, const QString&) override {}
+        void showTails(const QString&, const QString&, bool) override {}
     } tails;
     ReceiveProcessor receiver{{textList, valueList}, tails};
     SerialComm serial;

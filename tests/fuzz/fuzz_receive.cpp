@@ -16,7 +16,7 @@
 namespace {
 
 struct Tails : hexline::LiveTails {
-    void showTails(const QString& text, const QString& values) override
+    void showTails(const QString& text, const QString& values, bool) override
     {
         if (text.size() > 30 || values.size() > 50 || !QStringView(text).isValidUtf16() ||
             hexline::visibleText(text) != text)
