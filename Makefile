@@ -114,6 +114,8 @@ bench: build
 	QT_QPA_PLATFORM=offscreen ./$(BUILD)/bench/receive_throughput $(BENCH_SECONDS)
 	@echo "== receive_throughput, Xvfb"
 	$(XVFB) ./$(BUILD)/bench/receive_throughput $(BENCH_SECONDS)
+	@echo "== loss, Xvfb"
+	$(XVFB) ./$(BUILD)/bench/loss
 	@echo "== startup, Xvfb"
 	$(XVFB) ./$(BUILD)/bench/startup 10
 

@@ -8,6 +8,10 @@
 // over in pieces of 1 to 62 bytes every 1 to 16 ms, so lines arrive cut at random places. For
 // the benchmarks it can write whole lines at a given rate instead. See usage() for the options.
 // On exit it prints "Sent N" with the number of characters written.
+//
+// By default it waits while the terminal's buffer is full, which no real line does: a UART's
+// sender never waits, and what the receiving side cannot take is lost. With --drop it writes
+// without waiting, drops what the terminal refuses and prints "Dropped N" after "Sent N".
 
 #include "errors/error.h"
 #include "serial/portmap.h"
@@ -24,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <random>
@@ -46,6 +51,7 @@ void requestStop(int)
 struct Options {
     double baud = 115200.0;
     bool wholeLines = false;
+    bool drop = false;    // drop what the terminal refuses instead of waiting for room
     double rate = 1000.0; // characters per second of whole-line writes
     double seconds = 0.0; // 0: until stopped
     unsigned seed = 1;
@@ -57,12 +63,15 @@ void usage(std::FILE* to)
     const Options d;
     // clang-format off
     std::fprintf(to,
-                 "usage: hexline-sim [--baud N] [--whole-lines] [--rate CHARS_PER_SECOND] [--seconds S] [--seed N]\n"
+                 "usage: hexline-sim [--baud N] [--whole-lines] [--rate CHARS_PER_SECOND] [--drop] [--seconds S]\n"
+                 "                   [--seed N]\n"
                  "  --baud N         deliver like a serial adapter: N / 10 characters per second, in pieces\n"
                  "                   of 1 to 62 bytes every 1 to 16 ms (default %.0f)\n"
                  "  --whole-lines    write whole lines instead, at --rate (for benchmarks)\n"
                  "  --rate N         characters per second of whole-line writes; implies --whole-lines\n"
                  "                   (default %.0f)\n"
+                 "  --drop           never wait for the terminal: drop what it refuses, as a UART's\n"
+                 "                   overflow does, and print \"Dropped N\" after \"Sent N\"\n"
                  "  --seconds S      stop after S seconds; 0 runs until stopped (default %.0f)\n"
                  "  --seed N         seed of the random traffic and pieces (default %u)\n"
                  "  --help           print this and exit\n",
@@ -81,6 +90,10 @@ bool parse(int argc, char* argv[], Options& o, std::string& error)
         }
         if (arg == "--whole-lines") {
             o.wholeLines = true;
+            continue;
+        }
+        if (arg == "--drop") {
+            o.drop = true;
             continue;
         }
         if (arg != "--baud" && arg != "--rate" && arg != "--seconds" && arg != "--seed") {
@@ -221,6 +234,8 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    if (options.drop)
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     std::printf("Port %d\n", port);
     std::fflush(stdout);
 
@@ -237,14 +252,15 @@ int main(int argc, char* argv[])
     std::mt19937 adapter(options.seed ^ 0x9E3779B9u); // pieces independent of the traffic
     QByteArray pending;
     qint64 sent = 0;
-    qint64 piece = 0; // adapter: the most the next piece holds (a full packet), 0: not chosen yet
+    qint64 dropped = 0; // --drop: refused by the terminal; the line carried them all the same
+    qint64 piece = 0;   // adapter: the most the next piece holds (a full packet), 0: not chosen yet
     Clock::time_point handOver; // adapter: when its latency timer hands over what it has
     while (!stopRequested) {
         const auto now = Clock::now();
         const double elapsed = std::chrono::duration<double>(now - start).count();
         if (options.seconds > 0 && elapsed >= options.seconds)
             break;
-        const qint64 due = qint64(elapsed * perSecond) - sent;
+        const qint64 due = qint64(elapsed * perSecond) - sent - dropped;
         qint64 size = 0;
         if (options.wholeLines) {
             // A whole line may run ahead of the rate a little; the next ones wait for the clock.
@@ -263,13 +279,29 @@ int main(int argc, char* argv[])
                 handOver = now + std::chrono::milliseconds(1 + adapter() % 16);
             }
             if (due < piece && (now < handOver || due <= 0)) {
+                const qint64 carriedSoFar = sent + dropped;
                 std::this_thread::sleep_until(
-                    std::min(now < handOver ? handOver : carried(sent + 1), carried(sent + piece)));
+                    std::min(now < handOver ? handOver : carried(carriedSoFar + 1),
+                             carried(carriedSoFar + piece)));
                 continue;
             }
             size = std::min(due, piece);
             if (pending.size() < size)
                 traffic.fill(pending, qsizetype(size));
+        }
+        if (options.drop) {
+            // What the terminal does not take now is gone, and the line goes on.
+            const ssize_t n = ::write(master, pending.constData(), size_t(size));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN)
+                break;
+            const qint64 taken = std::max<ssize_t>(n, 0);
+            sent += taken;
+            dropped += size - taken;
+            pending.remove(0, size);
+            piece = 0;
+            continue;
         }
         // Waits while the terminal's buffer is full; nothing is dropped.
         pollfd p{master, POLLOUT, 0};
@@ -295,6 +327,8 @@ int main(int argc, char* argv[])
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     std::printf("Sent %lld\n", static_cast<long long>(sent));
+    if (options.drop)
+        std::printf("Dropped %lld\n", static_cast<long long>(dropped));
     std::fflush(stdout);
     ::close(master);
     ::close(slave);

@@ -21,10 +21,12 @@
 #include <QTest>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <grp.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -43,6 +45,9 @@ QByteArray lines(qsizetype n)
         data += "0123456789ABCEFD"[i % 16];
     return data;
 }
+
+// What holds the window's thread in nothingRefusedWhileBusy.
+enum Busy { LockedLog, Resize, FailureBox };
 
 // Paint times of a widget, in ms of the event thread's CPU time.
 class PaintClock : public QObject {
@@ -186,6 +191,72 @@ private Q_SLOTS:
                      qPrintable(u"%1 ms without a repaint"_s.arg(t[i] - t[i - 1])));
         qInfo("one event of %lld characters took %lld ms of CPU time with %lld repaints",
               qint64(flood.size()), end - start, qint64(paints.times.size()));
+    }
+
+    // A real line's sender never waits: while the window's thread is held, the device must still
+    // be read, or the terminal's buffer fills (about 20 KiB on a Linux pty: 1.8 s at 11520
+    // characters a second) and what it refuses is lost.
+    void nothingRefusedWhileBusy_data()
+    {
+        QTest::addColumn<int>("busy");
+        QTest::newRow("Log waits 2 s for another program's lock") << int(LockedLog);
+        QTest::newRow("the window is resized") << int(Resize);
+        QTest::newRow("a failure box opens") << int(FailureBox);
+    }
+
+    void nothingRefusedWhileBusy()
+    {
+        QFETCH(int, busy);
+        QVERIFY(open());
+        const qint64 before = w_->receiver().charactersProcessed();
+        test::DroppingDevice device(*device_, 11520, 3500);
+        QTest::qWait(1000); // the lists full, so that painting them costs what it can
+        switch (busy) {
+        case LockedLog: {
+            // A lock through another open file description holds Log up as another program's.
+            QFile other(w_->logPath());
+            QVERIFY(other.open(QIODevice::Append) && ::flock(other.handle(), LOCK_EX) == 0);
+            std::thread release([&other] {
+                std::this_thread::sleep_for(std::chrono::seconds(2));
+                ::flock(other.handle(), LOCK_UN);
+            });
+            logButton()->click();
+            release.join();
+            QCOMPARE(failures_->count(), 0);
+            break;
+        }
+        case Resize: {
+            // No user can drag the fixed-size window, so its limit is lifted and the size set
+            // from here: out and back in steps, each laid out and painted as a drag's resize
+            // events are, with the event loop running between them. A window manager that holds
+            // the thread in a resize loop of its own is not covered.
+            const QSize size = w_->size();
+            w_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+            for (int i = 1; i <= 40; ++i) {
+                const int step = i <= 20 ? i : 40 - i;
+                w_->resize(size + QSize(8 * step, 6 * step));
+                QTRY_COMPARE(w_->size(), size + QSize(8 * step, 6 * step));
+                w_->repaint();
+                QCoreApplication::processEvents();
+            }
+            w_->setFixedSize(size);
+            break;
+        }
+        case FailureBox:
+            w_->setLogPath(dir_.path()); // a folder: Log fails at once, and the port stays open
+            logButton()->click();
+            QCOMPARE(failures_->count(), 1);
+            QTRY_VERIFY(w_->findChild<QMessageBox*>()->isVisible());
+            break;
+        }
+        QVERIFY(w_->serial().isOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(device.isDone(), 10000);
+        QVERIFY2(device.refused() == 0,
+                 qPrintable(
+                     u"%1 characters refused, %2 taken, %3 processed by now"_s.arg(device.refused())
+                         .arg(device.accepted())
+                         .arg(w_->receiver().charactersProcessed() - before)));
+        QTRY_COMPARE(w_->receiver().charactersProcessed() - before, device.accepted());
     }
 
     void portHeldByAnotherProcess_data()

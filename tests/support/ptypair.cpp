@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <fcntl.h>
 #include <poll.h>
@@ -75,6 +76,40 @@ termios Pty::attributes() const
     if (slave_ >= 0)
         ::tcgetattr(slave_, &t);
     return t;
+}
+
+DroppingDevice::DroppingDevice(Pty& device, double ratePerSecond, int durationMs)
+{
+    thread_ = std::thread([this, &device, ratePerSecond, durationMs] {
+        // Lines of 16 characters, so that any position in the stream starts a slice of it.
+        const QByteArray lines = QByteArray("0123456789ABCEFD").repeated(4096);
+        constexpr qsizetype kLine = 16;
+        using Clock = std::chrono::steady_clock;
+        const auto start = Clock::now();
+        const auto end = start + std::chrono::milliseconds(durationMs);
+        qint64 carried = 0; // what the line has carried, refused characters included
+        while (Clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            const auto now = std::min(Clock::now(), end);
+            const double elapsed = std::chrono::duration<double>(now - start).count();
+            qint64 due = qint64(elapsed * ratePerSecond) - carried;
+            while (due > 0) {
+                const qsizetype size = qsizetype(std::min<qint64>(due, lines.size() - kLine));
+                const qsizetype n = device.writeSome(lines.constData() + carried % kLine, size, 0);
+                accepted_ += std::max<qsizetype>(n, 0);
+                refused_ += size - std::max<qsizetype>(n, 0);
+                carried += size;
+                due -= size;
+            }
+        }
+        done_ = true;
+    });
+}
+
+void DroppingDevice::wait()
+{
+    if (thread_.joinable())
+        thread_.join();
 }
 
 PortDirectory::PortDirectory()

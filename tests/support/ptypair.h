@@ -4,7 +4,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <termios.h>
+#include <thread>
 
 namespace hexline::test {
 
@@ -33,6 +35,29 @@ private:
     int master_ = -1;
     int slave_ = -1; // held open so that the slave stays usable until the program opens it
     QString slavePath_;
+};
+
+// Plays a device on a real serial line, whose sender never waits: from a thread of its own,
+// every millisecond, it writes what is due of ratePerSecond characters of lines "0123456789ABCEF"
+// ended by "D", for durationMs, without waiting. What the terminal refuses is lost, as a UART's
+// receiver loses what overflows it; the pty's own writer would wait instead and hide the loss.
+class DroppingDevice {
+public:
+    DroppingDevice(Pty& device, double ratePerSecond, int durationMs);
+    ~DroppingDevice() { wait(); }
+    DroppingDevice(const DroppingDevice&) = delete;
+    DroppingDevice& operator=(const DroppingDevice&) = delete;
+
+    void wait(); // until the duration is over
+    bool isDone() const { return done_; }
+    qint64 accepted() const { return accepted_; }
+    qint64 refused() const { return refused_; }
+
+private:
+    std::atomic<qint64> accepted_{0};
+    std::atomic<qint64> refused_{0};
+    std::atomic<bool> done_{false};
+    std::thread thread_;
 };
 
 // A configuration directory of its own for the test (XDG_CONFIG_HOME), holding the port
