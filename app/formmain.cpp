@@ -32,6 +32,9 @@ constexpr int kScreenMs = 16;
 constexpr int kJumpMs = 36;
 constexpr int kReadableLinesPerSecond = 20;
 constexpr qint64 kCountMs = 250;
+// Receive events come an interval apart by the serial component's clock; the window's may see
+// them a little closer.
+constexpr int kPaceSlackMs = 4;
 
 // Positions and sizes are designed in twips; 15 twips make one pixel at 96 dots per inch.
 QRect twips(int left, int top, int width, int height)
@@ -173,13 +176,16 @@ FormMain::FormMain(QWidget* parent)
     connect(logButton_, &QPushButton::clicked, this, &FormMain::logClicked);
     connect(&serial_, &SerialComm::commEvent, this, &FormMain::serialEvent);
 
-    // The views learn of the lists' changes once the handler that made them has returned, in
-    // one batch, and are painted with the labels.
-    connect(&textModel_, &EventListModel::changed, this, &FormMain::syncLists,
-            Qt::QueuedConnection);
-    connect(&valueModel_, &EventListModel::changed, this, &FormMain::syncLists,
-            Qt::QueuedConnection);
-    serial_.setPaceInterval(kScreenMs);
+    // The views learn of the lists' changes in one batch once the handler that made them has
+    // returned, and at most once an interval however often they change (a Log just after a
+    // receive event is shown with the next one's lines).
+    listsDue_.setSingleShot(true);
+    listsDue_.setTimerType(Qt::PreciseTimer);
+    connect(&listsDue_, &QTimer::timeout, this, &FormMain::syncLists);
+    connect(&textModel_, &EventListModel::changed, this, &FormMain::listsChanged);
+    connect(&valueModel_, &EventListModel::changed, this, &FormMain::listsChanged);
+    paceMs_ = kScreenMs;
+    serial_.setPaceInterval(paceMs_);
     sinceCount_.start();
 }
 
@@ -250,8 +256,17 @@ void FormMain::showTails(const QString& textTail, const QString& valueTail, bool
     }
 }
 
+void FormMain::listsChanged()
+{
+    if (listsDue_.isActive())
+        return;
+    const qint64 since = sinceSync_.isValid() ? sinceSync_.elapsed() : paceMs_;
+    listsDue_.start(int(std::clamp<qint64>(paceMs_ - kPaceSlackMs - since, 0, paceMs_)));
+}
+
 void FormMain::syncLists()
 {
+    sinceSync_.start();
     textModel_.sync();
     valueModel_.sync();
 }
@@ -266,7 +281,8 @@ void FormMain::choosePace()
         return;
     const qint64 lines = receiver_.linesEnded();
     const bool readable = (lines - linesAtCount_) * 1000 <= kReadableLinesPerSecond * elapsed;
-    serial_.setPaceInterval(readable ? kScreenMs : kJumpMs);
+    paceMs_ = readable ? kScreenMs : kJumpMs;
+    serial_.setPaceInterval(paceMs_);
     linesAtCount_ = lines;
     sinceCount_.start();
 }

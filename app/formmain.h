@@ -11,6 +11,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -68,6 +69,7 @@ private:
     QString terminationText() const override;
     void setOpenEnabled(bool enabled) override;
     void setCloseEnabled(bool enabled) override;
+    void listsChanged();
     void syncLists();
     void choosePace();
     void run(const char* operation, const std::function<void()>& handler);
@@ -95,6 +97,9 @@ private:
     EntryDelegate textDelegate_;
     EntryDelegate valueDelegate_;
     ReceiveProcessor receiver_;
+    int paceMs_ = 0;           // how often input is handled and the lists are painted
+    QTimer listsDue_;          // runs while a change of the lists waits to be shown
+    QElapsedTimer sinceSync_;  // since the views last learned of the lists' changes
     QElapsedTimer sinceCount_; // the lines ended since then choose how often input is handled
     qint64 linesAtCount_ = 0;
     QString logPath_;
