@@ -32,9 +32,6 @@ constexpr int kScreenMs = 16;
 constexpr int kJumpMs = 36;
 constexpr int kReadableLinesPerSecond = 20;
 constexpr qint64 kCountMs = 250;
-// Receive events come an interval apart by the serial component's clock; the window's may see
-// them a little closer.
-constexpr int kPaceSlackMs = 4;
 
 // Positions and sizes are designed in twips; 15 twips make one pixel at 96 dots per inch.
 QRect twips(int left, int top, int width, int height)
@@ -176,9 +173,8 @@ FormMain::FormMain(QWidget* parent)
     connect(logButton_, &QPushButton::clicked, this, &FormMain::logClicked);
     connect(&serial_, &SerialComm::commEvent, this, &FormMain::serialEvent);
 
-    // The views learn of the lists' changes in one batch once the handler that made them has
-    // returned, and at most once an interval however often they change (a Log just after a
-    // receive event is shown with the next one's lines).
+    // The views learn of the lists' changes in one batch, once the handler that made them has
+    // returned, and are painted with the labels.
     listsDue_.setSingleShot(true);
     listsDue_.setTimerType(Qt::PreciseTimer);
     connect(&listsDue_, &QTimer::timeout, this, &FormMain::syncLists);
@@ -236,6 +232,7 @@ void FormMain::serialEvent(CommEvent event)
     switch (event) {
     case CommEvent::Receive:
         run("Receive", [this] { receiver_.process(serial_.readInput(), termValue_); });
+        syncLists();
         choosePace();
         break;
     case CommEvent::DeviceError:
@@ -256,17 +253,17 @@ void FormMain::showTails(const QString& textTail, const QString& valueTail, bool
     }
 }
 
+// Changes outside a receive event (Open, Close, Log) are shown with the next event's lines, or
+// an interval later when none comes: a Log just after an event is not painted on its own.
 void FormMain::listsChanged()
 {
-    if (listsDue_.isActive())
-        return;
-    const qint64 since = sinceSync_.isValid() ? sinceSync_.elapsed() : paceMs_;
-    listsDue_.start(int(std::clamp<qint64>(paceMs_ - kPaceSlackMs - since, 0, paceMs_)));
+    if (!listsDue_.isActive())
+        listsDue_.start(paceMs_);
 }
 
 void FormMain::syncLists()
 {
-    sinceSync_.start();
+    listsDue_.stop();
     textModel_.sync();
     valueModel_.sync();
 }

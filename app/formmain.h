@@ -99,7 +99,6 @@ private:
     ReceiveProcessor receiver_;
     int paceMs_ = 0;           // how often input is handled and the lists are painted
     QTimer listsDue_;          // runs while a change of the lists waits to be shown
-    QElapsedTimer sinceSync_;  // since the views last learned of the lists' changes
     QElapsedTimer sinceCount_; // the lines ended since then choose how often input is handled
     qint64 linesAtCount_ = 0;
     QString logPath_;

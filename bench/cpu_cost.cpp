@@ -4,11 +4,12 @@
 // they are full) and with the lists full. Per rate and phase it prints the drain rate, the
 // monitor's CPU seconds per second (the writer's own CPU taken off), the X server's when it can be
 // found, their total, the frames painted per second, the monitor's wake-ups (voluntary context
-// switches of its threads) and read calls per second, how long a line waited from its last
-// character's write to the first paint that could show it, and how long a character did (99th
-// percentile and longest of each), and memory at the start and the end. Per rate, a bare reader of
-// the same kind of terminal, fed the same way, is the floor: the CPU and wake-ups that merely
-// reading at that rate costs, and the monitor's total as a multiple of it. Usage: cpu_cost
+// switches of its threads, and of the window's thread alone) and read calls per second, how long a
+// line waited from its last character's write to the first paint that could show it, and how long a
+// character did (99th percentile and longest of each), and memory at the start and the end. Per
+// rate, a bare reader of the same kind of terminal, fed the same way, is the floor: the CPU and
+// wake-ups that merely reading at that rate costs, and the monitor's total as a multiple of it.
+// Usage: cpu_cost
 // [--rounds=N] [seconds per phase [rate...]]
 //        (default 10 s; idle, 960, 11520, 100000 and 1200000 characters per second; with N
 //        rounds, each rate and phase's median total after the last)
@@ -255,7 +256,7 @@ struct PaintCounter : QObject {
 
 struct Sample {
     double wall;
-    Usage process, writer;
+    Usage process, writer, window; // window: the window's thread alone
     double xCpu;
     qint64 received, sent, kib, reads, frames, listPaints;
 };
@@ -331,6 +332,7 @@ int main(int argc, char* argv[])
         return Sample{clock.elapsed() / 1000.0,
                       usage(RUSAGE_SELF),
                       writer.usage(),
+                      usage(RUSAGE_THREAD),
                       bench::xServerCpuSeconds(),
                       window.receiver().charactersProcessed(),
                       writer.sent(),
@@ -347,9 +349,9 @@ int main(int argc, char* argv[])
 
     std::printf("platform: %s, %.0f s per phase, writes every 1 ms, load average %s\n",
                 qPrintable(QGuiApplication::platformName()), seconds, loadAverage().constData());
-    std::printf("%8s %8s %9s %9s %8s %8s %8s %8s %8s %8s %9s %9s %8s %8s\n", "chars/s", "phase",
-                "drained/s", "monitor", "X", "total", "frames/s", "list p/s", "wake/s", "reads/s",
-                "line lag", "char lag", "KiB from", "KiB to");
+    std::printf("%8s %8s %9s %9s %8s %8s %8s %8s %8s %8s %9s %9s %8s %8s %10s\n", "chars/s",
+                "phase", "drained/s", "monitor", "X", "total", "frames/s", "list p/s", "wake/s",
+                "reads/s", "line lag", "char lag", "KiB from", "KiB to", "win wake/s");
     bool allDrained = true;
     // Every rate once a round, idle only in the first; totals by rate and phase ("bare": the bare
     // reader), one per round.
@@ -413,13 +415,14 @@ int main(int argc, char* argv[])
             const qint64 wakeUps =
                 (b.process.wakeUps - a.process.wakeUps) - (b.writer.wakeUps - a.writer.wakeUps);
             wakeFull = double(wakeUps) / wall;
-            std::printf(
-                "%8lld %8s %9.0f %9.3f %8s %8.3f %8.1f %8.1f %8.0f %8.0f %9s %9s %8lld %8lld\n",
-                static_cast<long long>(r), phase, double(b.received - a.received) / wall,
-                monitor / wall, xText, total, double(b.frames - a.frames) / wall,
-                double(b.listPaints - a.listPaints) / wall, double(wakeUps) / wall,
-                double(b.reads - a.reads) / wall, lineLag.constData(), charLag.constData(),
-                static_cast<long long>(a.kib), static_cast<long long>(b.kib));
+            std::printf("%8lld %8s %9.0f %9.3f %8s %8.3f %8.1f %8.1f %8.0f %8.0f %9s %9s %8lld "
+                        "%8lld %10.0f\n",
+                        static_cast<long long>(r), phase, double(b.received - a.received) / wall,
+                        monitor / wall, xText, total, double(b.frames - a.frames) / wall,
+                        double(b.listPaints - a.listPaints) / wall, double(wakeUps) / wall,
+                        double(b.reads - a.reads) / wall, lineLag.constData(), charLag.constData(),
+                        static_cast<long long>(a.kib), static_cast<long long>(b.kib),
+                        double(b.window.wakeUps - a.window.wakeUps) / wall);
             std::fflush(stdout);
         }
         if (r == 0)
