@@ -94,6 +94,10 @@ void PortReader::run(QSerialPort& port)
 // the device failed: it is read no more, and the reader idles until it closes.
 bool PortReader::readDevice(int device, bool pausing, short revents, QDeadlineTimer& pause)
 {
+    if (bytesAvailable() >= kCapacity) { // full: the device waits until the window takes some
+        pause = QDeadlineTimer(kPauseMs, Qt::PreciseTimer);
+        return true;
+    }
     const bool hungUp = !pausing && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
     qint64 got = 0;
     QString failure;
@@ -104,7 +108,7 @@ bool PortReader::readDevice(int device, bool pausing, short revents, QDeadlineTi
         if (n > 0) {
             deliver(chunk, n);
             got += n;
-            if (size_t(n) < sizeof chunk && !hungUp)
+            if ((size_t(n) < sizeof chunk || bytesAvailable() >= kCapacity) && !hungUp)
                 break;
         } else if (n < 0 && errno == EINTR) {
             continue;
@@ -126,8 +130,9 @@ bool PortReader::readDevice(int device, bool pausing, short revents, QDeadlineTi
         return false;
     }
     const qint64 trickle = kTrickleBytesPerMs * (pausing ? kPauseMs : 1);
-    pause = got > 0 && got < trickle ? QDeadlineTimer(kPauseMs, Qt::PreciseTimer)
-                                     : QDeadlineTimer(QDeadlineTimer::Forever);
+    const bool wait = (got > 0 && got < trickle) || bytesAvailable() >= kCapacity;
+    pause =
+        wait ? QDeadlineTimer(kPauseMs, Qt::PreciseTimer) : QDeadlineTimer(QDeadlineTimer::Forever);
     return true;
 }
 

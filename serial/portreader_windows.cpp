@@ -25,7 +25,8 @@ void PortReader::run(QSerialPort& port)
             const std::lock_guard lock(mutex_);
             failed = !failure_.isEmpty();
         }
-        if (!port.isOpen() || failed) {
+        if (!port.isOpen() || failed || bytesAvailable() >= kCapacity) {
+            tellWhenDue();
             QThread::msleep(kWaitMs);
             continue;
         }

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <sys/stat.h>
@@ -283,6 +284,29 @@ private Q_SLOTS:
         QTRY_COMPARE(r.received.size(), sent.size());
         QCOMPARE(refused, 0);
         QCOMPARE(r.received, sent);
+    }
+
+    // A device faster than the window's thread takes its input fills the reader only up to its
+    // bound, then waits in the terminal, rather than filling memory; nothing is lost once the
+    // window takes it.
+    void boundedWhileWindowHeld()
+    {
+        SerialComm comm;
+        Recorder r(comm);
+        open(comm, kText);
+        std::atomic<bool> stop = false;
+        std::atomic<qint64> sent = 0;
+        const QByteArray chunk(65536, '7');
+        std::thread device([&] {
+            while (!stop)
+                sent += std::max<qsizetype>(0, pty_->writeSome(chunk.data(), chunk.size(), 20));
+        });
+        QThread::msleep(2000); // the window's thread takes nothing meanwhile
+        const qint64 held = comm.bytesWaiting();
+        stop = true;
+        device.join();
+        QVERIFY2(held <= PortReader::kCapacity + chunk.size(), qPrintable(QString::number(held)));
+        QTRY_COMPARE_WITH_TIMEOUT(qint64(r.received.size()), sent.load(), 20000);
     }
 
     void deviceRemoval_data()
