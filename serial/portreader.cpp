@@ -120,7 +120,7 @@ int PortReader::tellWhenDue()
         return int(nextTell_.remainingTime());
     untold_ = false;
     nextTell_ = QDeadlineTimer(tellMs_, Qt::PreciseTimer);
-    Q_EMIT arrived();
+    notify();
     return -1;
 }
 
@@ -131,7 +131,7 @@ void PortReader::fail(const QString& reason)
         const std::lock_guard lock(mutex_);
         failure_ = reason;
     }
-    Q_EMIT arrived();
+    notify();
 }
 
 } // namespace hexline

@@ -14,6 +14,7 @@
 #include <mutex>
 
 class QSerialPort;
+class QSocketNotifier;
 class QThread;
 
 namespace hexline {
@@ -57,8 +58,8 @@ public:
     static constexpr int kDefaultTellMs = 16;
 
 Q_SIGNALS:
-    // Bytes came since the last arrived(), or the device failed. Emitted on the reader's thread;
-    // connect it queued.
+    // Bytes came since the last arrived(), or the device failed. Emitted on the thread that made
+    // the reader, from its event loop.
     void arrived();
 
 private:
@@ -69,6 +70,9 @@ private:
     void openWake();
     void wake();
     void closeWake();
+    // Tells the thread that made the reader, from the reader's: through a descriptor it watches
+    // (a stream of posted events would keep its timers from ever running under a flood).
+    void notify();
     // Runs a waiting call, if any; false once the reader is to stop.
     bool runCall(QSerialPort& port);
     void deliver(const char* data, qint64 n);
@@ -90,7 +94,9 @@ private:
     QString failure_; // why the device failed; empty while it has not
     bool failureTold_ = false;
     std::atomic<qint64> deviceReads_ = 0;
-    int wakeFds_[2] = {-1, -1}; // where the system wakes the loop through a pipe
+    int wakeFds_[2] = {-1, -1};   // where the system wakes the loop through a pipe
+    int notifyFds_[2] = {-1, -1}; // and where the loop wakes the window's thread
+    QSocketNotifier* notifier_ = nullptr;
     QThread* thread_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QSerialPort>
+#include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstring>
@@ -29,17 +30,35 @@ QString hangUpReason()
 
 } // namespace
 
-// The loop is woken through a pipe that it polls beside the device.
+// The loop is woken through a pipe that it polls beside the device, and wakes the window's thread
+// through another.
 void PortReader::openWake()
 {
-    if (::pipe2(wakeFds_, O_NONBLOCK | O_CLOEXEC) != 0)
+    if (::pipe2(wakeFds_, O_NONBLOCK | O_CLOEXEC) != 0 ||
+        ::pipe2(notifyFds_, O_NONBLOCK | O_CLOEXEC) != 0)
         qFatal("hexline: no pipe to wake the serial reader: %s", std::strerror(errno));
+    notifier_ = new QSocketNotifier(notifyFds_[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+        char drain[64];
+        while (::read(notifyFds_[0], drain, sizeof drain) > 0) {
+        }
+        Q_EMIT arrived();
+    });
 }
 
 void PortReader::closeWake()
 {
-    ::close(wakeFds_[0]);
-    ::close(wakeFds_[1]);
+    delete notifier_;
+    for (int fd : {wakeFds_[0], wakeFds_[1], notifyFds_[0], notifyFds_[1]})
+        ::close(fd);
+}
+
+void PortReader::notify()
+{
+    // A full pipe already holds news that the window's thread has not taken.
+    const char byte = 0;
+    while (::write(notifyFds_[1], &byte, 1) < 0 && errno == EINTR) {
+    }
 }
 
 void PortReader::wake()

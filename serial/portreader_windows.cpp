@@ -13,6 +13,11 @@ constexpr int kWaitMs = 20;
 
 void PortReader::openWake() {}
 void PortReader::closeWake() {}
+void PortReader::notify()
+{
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT arrived(); }, Qt::QueuedConnection);
+}
 void PortReader::wake() {}
 
 void PortReader::run(QSerialPort& port)

@@ -24,7 +24,7 @@ constexpr int kDevicesShown = 10;
 SerialComm::SerialComm(QObject* parent) : QObject(parent), input_(reader_), events_(input_)
 {
     input_.setDecodeMarks(terminal::marksErrors());
-    connect(&reader_, &PortReader::arrived, this, &SerialComm::arrived, Qt::QueuedConnection);
+    connect(&reader_, &PortReader::arrived, this, &SerialComm::arrived);
     connect(&events_, &EventRaiser::raised, this, &SerialComm::commEvent);
 }
 
