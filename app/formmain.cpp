@@ -28,7 +28,7 @@ Q_LOGGING_CATEGORY(failures, "hexline", QtWarningMsg)
 // person can read the lines one by one, and more slowly beyond this many lines a second, counted
 // over kCountMs. A line ended just after one event waits a jump interval for the next, and the
 // paint after it comes within 50 ms of its last byte.
-constexpr int kScreenMs = 16;
+constexpr int kScreenMs = LiveTails::kFrameMs;
 constexpr int kJumpMs = 36;
 constexpr int kReadableLinesPerSecond = 20;
 constexpr qint64 kCountMs = 250;

@@ -99,7 +99,7 @@ QString PortReader::takeFailure()
     return failure_;
 }
 
-void PortReader::deliver(const char* data, qint64 n)
+qint64 PortReader::deliver(const char* data, qint64 n)
 {
     const std::lock_guard lock(mutex_);
     if (start_ > 0 && start_ >= bytes_.size() / 2) { // keep the untaken rest from growing
@@ -108,6 +108,7 @@ void PortReader::deliver(const char* data, qint64 n)
     }
     bytes_.append(data, n);
     untold_ = true;
+    return bytes_.size() - start_;
 }
 
 // The window's thread wakes about as often as it paints, however many pieces the device hands

@@ -75,7 +75,8 @@ private:
     void notify();
     // Runs a waiting call, if any; false once the reader is to stop.
     bool runCall(QSerialPort& port);
-    void deliver(const char* data, qint64 n);
+    // Holds what was read for the window's thread; returns how much is held now.
+    qint64 deliver(const char* data, qint64 n);
     // Tells of the bytes delivered since the last telling once the interval allows; the ms until
     // it does, or -1 when there is nothing to tell. Reader's thread only.
     int tellWhenDue();

@@ -28,6 +28,21 @@ QString hangUpReason()
     return QStringLiteral("the device was removed or hung up");
 }
 
+// A byte through a pipe wakes whoever polls its other end; a full pipe already holds a wake-up.
+void signalPipe(int fd)
+{
+    const char byte = 0;
+    while (::write(fd, &byte, 1) < 0 && errno == EINTR) {
+    }
+}
+
+void drainPipe(int fd)
+{
+    char drain[64];
+    while (::read(fd, drain, sizeof drain) > 0) {
+    }
+}
+
 } // namespace
 
 // The loop is woken through a pipe that it polls beside the device, and wakes the window's thread
@@ -39,9 +54,7 @@ void PortReader::openWake()
         qFatal("hexline: no pipe to wake the serial reader: %s", std::strerror(errno));
     notifier_ = new QSocketNotifier(notifyFds_[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {
-        char drain[64];
-        while (::read(notifyFds_[0], drain, sizeof drain) > 0) {
-        }
+        drainPipe(notifyFds_[0]);
         Q_EMIT arrived();
     });
 }
@@ -55,17 +68,12 @@ void PortReader::closeWake()
 
 void PortReader::notify()
 {
-    // A full pipe already holds news that the window's thread has not taken.
-    const char byte = 0;
-    while (::write(notifyFds_[1], &byte, 1) < 0 && errno == EINTR) {
-    }
+    signalPipe(notifyFds_[1]);
 }
 
 void PortReader::wake()
 {
-    const char byte = 0;
-    while (::write(wakeFds_[1], &byte, 1) < 0 && errno == EINTR) {
-    }
+    signalPipe(wakeFds_[1]);
 }
 
 void PortReader::run(QSerialPort& port)
@@ -85,9 +93,7 @@ void PortReader::run(QSerialPort& port)
             device = -1;
         }
         if (fds[0].revents != 0) {
-            char drain[64];
-            while (::read(wakeFds_[0], drain, sizeof drain) > 0) {
-            }
+            drainPipe(wakeFds_[0]);
             if (!runCall(port))
                 return;
             const std::lock_guard lock(mutex_);
@@ -125,9 +131,9 @@ bool PortReader::readDevice(int device, bool pausing, short revents, QDeadlineTi
         const ssize_t n = ::read(device, chunk, sizeof chunk);
         ++deviceReads_;
         if (n > 0) {
-            deliver(chunk, n);
+            const qint64 held = deliver(chunk, n);
             got += n;
-            if ((size_t(n) < sizeof chunk || bytesAvailable() >= kCapacity) && !hungUp)
+            if ((size_t(n) < sizeof chunk || held >= kCapacity) && !hungUp)
                 break;
         } else if (n < 0 && errno == EINTR) {
             continue;
