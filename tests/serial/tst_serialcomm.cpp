@@ -163,7 +163,7 @@ private Q_SLOTS:
     // Text mode: byte value = character code. Binary mode: reads of even size, an odd last byte
     // held back and delivered first with the next read. Input arriving while a handler runs
     // (one that spins the event loop) stays buffered and raises the event again afterwards. A
-    // device that trickles raises the event once per pacing interval, not at every read.
+    // device that trickles raises the event once per interval, not at every read.
     void receive_data()
     {
         QTest::addColumn<int>("mode");
@@ -195,7 +195,7 @@ private Q_SLOTS:
         // InputLen 1 still takes one whole character, a byte pair, at a time.
         QTest::newRow("binary, InputLen 1")
             << binary << QByteArrayList{"abcd"} << false << 1 << false;
-        // An odd byte waiting for its partner does not stop the pacing.
+        // An odd byte waiting for its partner does not make the events come sooner.
         QTest::newRow("text, a trickle") << text << QByteArrayList(100, "12") << false << 0 << true;
         QTest::newRow("binary, a trickle after an odd byte")
             << binary << QByteArrayList{"1"} + QByteArrayList(100, "23") << false << 0 << true;
@@ -238,13 +238,13 @@ private Q_SLOTS:
             QTRY_COMPARE(r.events.size(), 2);
         const qint64 held = mode == kBinary ? written.size() % 2 : 0;
         QTRY_COMPARE(comm.bytesWaiting(),
-                     held); // a trickle is raised at the end of its pacing interval
-        // Events at most every 10 ms, a bound that a slow machine only loosens (writes that come
-        // further apart take longer); one event per read breaks it. Reads come a few ms apart
-        // too: reading at every chunk breaks that.
+                     held); // a trickle is told an interval after the last telling
+        // Events at most every 15 ms (the interval is 16), a bound that a slow machine only
+        // loosens (writes that come further apart take longer); one event per read breaks it. Reads
+        // come a few ms apart too: reading at every chunk breaks that.
         const qint64 elapsed = clock.elapsed();
         if (trickle) {
-            QVERIFY2(r.events.size() <= elapsed / 10 + 2,
+            QVERIFY2(r.events.size() <= elapsed / 15 + 2,
                      qPrintable(u"%1 events in %2 ms"_s.arg(r.events.size()).arg(elapsed)));
             const qint64 reads = comm.deviceReads() - readsBefore;
             QVERIFY2(reads <= elapsed / 5 + 5,
@@ -263,27 +263,16 @@ private Q_SLOTS:
         SerialComm comm;
         Recorder r(comm);
         open(comm, kText, u"115200,N,8,1"_s);
-        constexpr qint64 kRate = 11520, kRunMs = 3000;
-        QByteArray sent; // what the device sent and the terminal took
-        qint64 refused = 0;
-        std::thread device([&] {
-            QElapsedTimer t;
-            t.start();
-            for (qint64 offered = 0; t.elapsed() < kRunMs; QThread::usleep(1000)) {
-                const qint64 due = t.nsecsElapsed() * kRate / 1'000'000'000;
-                const QByteArray piece(due - offered, char('0' + due % 10));
-                const qsizetype n = pty_->writeSome(piece.constData(), piece.size(), 0);
-                sent += piece.left(std::max<qsizetype>(n, 0));
-                refused += piece.size() - std::max<qsizetype>(n, 0); // dropped, as by a UART
-                offered = due;
-            }
-        });
+        test::DroppingDevice device(*pty_, 11520, 3000);
         QTest::qWait(500);
         QThread::msleep(2000); // the window's thread does nothing else meanwhile
-        device.join();
-        QTRY_COMPARE(r.received.size(), sent.size());
-        QCOMPARE(refused, 0);
-        QCOMPARE(r.received, sent);
+        device.wait();
+        QCOMPARE(device.refused(), 0);
+        QTRY_COMPARE(qint64(r.received.size()), device.accepted());
+        QCOMPARE(r.received,
+                 test::DroppingDevice::kLine
+                     .repeated(device.accepted() / test::DroppingDevice::kLine.size() + 1)
+                     .left(device.accepted()));
     }
 
     // A device faster than the window's thread takes its input fills the reader only up to its

@@ -82,8 +82,7 @@ DroppingDevice::DroppingDevice(Pty& device, double ratePerSecond, int durationMs
 {
     thread_ = std::thread([this, &device, ratePerSecond, durationMs] {
         // Lines of 16 characters, so that any position in the stream starts a slice of it.
-        const QByteArray lines = QByteArray("0123456789ABCEFD").repeated(4096);
-        constexpr qsizetype kLine = 16;
+        const QByteArray lines = kLine.repeated(4096);
         using Clock = std::chrono::steady_clock;
         const auto start = Clock::now();
         const auto end = start + std::chrono::milliseconds(durationMs);
@@ -94,8 +93,10 @@ DroppingDevice::DroppingDevice(Pty& device, double ratePerSecond, int durationMs
             const double elapsed = std::chrono::duration<double>(now - start).count();
             qint64 due = qint64(elapsed * ratePerSecond) - carried;
             while (due > 0) {
-                const qsizetype size = qsizetype(std::min<qint64>(due, lines.size() - kLine));
-                const qsizetype n = device.writeSome(lines.constData() + carried % kLine, size, 0);
+                const qsizetype size =
+                    qsizetype(std::min<qint64>(due, lines.size() - kLine.size()));
+                const qsizetype n =
+                    device.writeSome(lines.constData() + carried % kLine.size(), size, 0);
                 accepted_ += std::max<qsizetype>(n, 0);
                 refused_ += size - std::max<qsizetype>(n, 0);
                 carried += size;

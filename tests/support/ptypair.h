@@ -43,6 +43,9 @@ private:
 // receiver loses what overflows it; the pty's own writer would wait instead and hide the loss.
 class DroppingDevice {
 public:
+    // The line written again and again; with nothing refused, the stream is its repetition.
+    static inline const QByteArray kLine = QByteArrayLiteral("0123456789ABCEFD");
+
     DroppingDevice(Pty& device, double ratePerSecond, int durationMs);
     ~DroppingDevice() { wait(); }
     DroppingDevice(const DroppingDevice&) = delete;
